@@ -1,0 +1,172 @@
+#include "control/VendorEmployee_p.h"
+
+#include "control/Conversions.h"
+#include "platform/Widgets.h"
+
+#include <KavriVendorEmp/Version.h>
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace KavriVendorEmp {
+
+namespace {
+
+constexpr int twipsPerPixel = 15;
+
+// Positions and sizes of the design are in twips, relative to the container's top-left corner.
+void place(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
+                        height / twipsPerPixel);
+}
+
+template <typename W>
+W *make(QWidget *parent, const char *name, const QString &caption = QString())
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QLatin1String(name));
+    if constexpr (std::is_base_of_v<QGroupBox, W>) {
+        widget->setTitle(caption);
+    } else if constexpr (!std::is_same_v<W, QProgressBar> && !std::is_same_v<W, ListView> &&
+                         !std::is_same_v<W, QLineEdit>) {
+        widget->setText(caption);
+    }
+    return widget;
+}
+
+// The design's columns: the ID, the name four times as wide, and the change code, never shown.
+void addEmployeeColumns(ListView *list, std::int16_t w)
+{
+    list->addColumnHeader(QStringLiteral("ID"), w / 5.0);
+    list->addColumnHeader(QStringLiteral("Name"), toInt16(4 * w) / 5.0);
+    list->addColumnHeader(QStringLiteral("ID"), 0);
+}
+
+// The list views' display option: whole-row selection, the natural choice for a report list.
+void switchOnDisplayOption26(ListView *list)
+{
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setAllColumnsShowFocus(true);
+}
+
+} // namespace
+
+void VendorEmployeePrivate::createWidgets()
+{
+    fraMain = make<QGroupBox>(q, "fraMain");
+    place(fraMain, 0, -90, 8745, 5310);
+
+    cmdCommit = make<QPushButton>(fraMain, "cmdCommit", QStringLiteral("Commit to Database"));
+    place(cmdCommit, 6945, 3675, 1680, 375);
+    cmdRemoveAll = make<QPushButton>(fraMain, "cmdRemoveAll", QStringLiteral("<<"));
+    place(cmdRemoveAll, 4065, 1710, 615, 375);
+    cmdAddAll = make<QPushButton>(fraMain, "cmdAddAll", QStringLiteral(">>"));
+    place(cmdAddAll, 4065, 1335, 615, 375);
+    cmdAdd = make<QPushButton>(fraMain, "cmdAdd", QStringLiteral(">"));
+    place(cmdAdd, 4065, 960, 615, 375);
+    cmdDelete = make<QPushButton>(fraMain, "cmdDelete", QStringLiteral("<"));
+    place(cmdDelete, 4065, 2085, 615, 375);
+    for (QPushButton *button : {cmdCommit, cmdRemoveAll, cmdAddAll, cmdAdd, cmdDelete})
+        button->setEnabled(false);
+
+    fraFind = make<QGroupBox>(fraMain, "fraFind", QStringLiteral(" Find Employee"));
+    place(fraFind, 120, 3120, 4575, 2055);
+
+    Frame1 = make<QGroupBox>(fraFind, "Frame1", QStringLiteral(" List to search  "));
+    place(Frame1, 135, 915, 2490, 825);
+    optList[1] = make<QRadioButton>(Frame1, "optList(1)", QStringLiteral("Selected Employeess"));
+    place(optList[1], 120, 555, 1920, 195);
+    optList[0] = make<QRadioButton>(Frame1, "optList(0)", QStringLiteral("Non Selected Employees"));
+    place(optList[0], 120, 225, 2100, 255);
+    optListGroup = new QButtonGroup(Frame1);
+    optListGroup->setObjectName(QStringLiteral("optList"));
+    optListGroup->addButton(optList[0], 0);
+    optListGroup->addButton(optList[1], 1);
+    optList[0]->setChecked(true);
+    optList[0]->setEnabled(false);
+    optList[1]->setEnabled(false);
+
+    cmdFind = make<QPushButton>(fraFind, "cmdFind", QStringLiteral("Find"));
+    place(cmdFind, 2865, 1200, 975, 375);
+    cmdFind->setEnabled(false);
+    optFind[1] = make<QRadioButton>(fraFind, "optFind(1)", QStringLiteral("ID"));
+    place(optFind[1], 135, 240, 735, 255);
+    txtVendorID = make<QLineEdit>(fraFind, "txtVendorID");
+    place(txtVendorID, 915, 255, 1095, 285);
+    optFind[0] = make<QRadioButton>(fraFind, "optFind(0)", QStringLiteral("Name"));
+    place(optFind[0], 135, 600, 765, 255);
+    txtVendorName = make<QLineEdit>(fraFind, "txtVendorName");
+    place(txtVendorName, 915, 615, 3330, 285);
+    optFindGroup = new QButtonGroup(fraFind);
+    optFindGroup->setObjectName(QStringLiteral("optFind"));
+    optFindGroup->addButton(optFind[0], 0);
+    optFindGroup->addButton(optFind[1], 1);
+    optFind[1]->setChecked(true);
+    optFind[0]->setEnabled(false);
+    optFind[1]->setEnabled(false);
+    txtVendorID->setEnabled(false);
+    for (QLineEdit *box : {txtVendorID, txtVendorName}) {
+        box->setReadOnly(true);
+        platform::setBackColor(box, platform::vbButtonFace);
+    }
+    lblVersionNumber = make<QLabel>(fraFind, "lblVersionNumber", QStringLiteral("Version Number:"));
+    place(lblVersionNumber, 150, 1770, 2175, 255);
+
+    prbLoad = make<QProgressBar>(fraMain, "prbLoad");
+    place(prbLoad, 4785, 4395, 3870, 255);
+    prbLoad->setRange(0, 100);
+    prbLoad->setValue(0);
+    prbLoad->setTextVisible(false);
+
+    lstEmployees = make<ListView>(fraMain, "lstEmployees");
+    place(lstEmployees, 105, 360, 3975, 2775);
+    lstSelectedEmployees = make<ListView>(fraMain, "lstSelectedEmployees");
+    place(lstSelectedEmployees, 4650, 360, 3975, 2775);
+
+    lblAllVendors = make<QLabel>(fraMain, "lblAllVendors",
+                                 QStringLiteral("Non Selected Active Empolyees:"));
+    place(lblAllVendors, 150, 150, 3105, 255);
+    lblSelVendors = make<QLabel>(fraMain, "lblSelVendors", QStringLiteral("Selected Empolyees:"));
+    place(lblSelVendors, 4710, 150, 2175, 255);
+
+    Inet1 = new platform::Inet(q);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+
+    // A popup only: it never sits in a menu bar.
+    mnuRemove = new QMenu(QStringLiteral("Remove"), q);
+    mnuRemove->setObjectName(QStringLiteral("mnuRemove"));
+    mnuRemoveItems = mnuRemove->addAction(QStringLiteral("Remove"));
+    mnuRemoveItems->setObjectName(QStringLiteral("mnuRemoveItems"));
+
+    // The design's tab order, for the widgets that take focus.
+    const QWidget *const order[] = {txtVendorName, optFind[0], txtVendorID, optFind[1], cmdFind,
+                                    optList[0],    optList[1], cmdDelete,   cmdAdd,     cmdAddAll,
+                                    cmdRemoveAll,  cmdCommit,  lstEmployees, lstSelectedEmployees};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
+}
+
+void VendorEmployeePrivate::UserControl_Initialize()
+{
+    switchOnDisplayOption26(lstSelectedEmployees);
+    addEmployeeColumns(lstSelectedEmployees, toInt16(lstSelectedEmployees->widthTwips()));
+
+    const std::int16_t w = toInt16(lstEmployees->widthTwips());
+    switchOnDisplayOption26(lstEmployees);
+    addEmployeeColumns(lstEmployees, w);
+
+    lblVersionNumber->setText(QStringLiteral("Version Number: %1.%2.%3")
+                                  .arg(versionMajor)
+                                  .arg(versionMinor)
+                                  .arg(versionRevision));
+}
+
+} // namespace KavriVendorEmp

@@ -1,0 +1,59 @@
+#include "control/VendorEmployee_p.h"
+
+#include "control/Conversions.h"
+#include "platform/Widgets.h"
+#include "saving/UrlEncode.h"
+
+Q_LOGGING_CATEGORY(lcVendorEmployee, "kavrivendoremp.control")
+
+namespace KavriVendorEmp {
+
+VendorEmployeePrivate::VendorEmployeePrivate(VendorEmployee *q) : q(q) {}
+
+VendorEmployeePrivate::~VendorEmployeePrivate() = default;
+
+void VendorEmployeePrivate::setMousePointer(int pointer)
+{
+    platform::setMousePointer(q, pointer);
+}
+
+VendorEmployee::VendorEmployee(QWidget *parent)
+    : QWidget(parent), d(std::make_unique<VendorEmployeePrivate>(this))
+{
+    d->createWidgets();
+    d->UserControl_Initialize();
+    d->connectHandlers();
+}
+
+VendorEmployee::~VendorEmployee() = default;
+
+void VendorEmployee::setVendorID(const QString &ptVendorID)
+{
+    const QString vendorID = ptVendorID;
+    // Converted before anything is stored, so a refused text leaves the old vendor in force.
+    d->m_vendorID = textToInt32(vendorID);
+}
+
+void VendorEmployee::setServerName(const QString &PtServerName)
+{
+    d->m_serverName = PtServerName;
+    d->LoadEmployees(d->m_vendorID, d->m_serverName);
+}
+
+void VendorEmployee::SaveToDatabase()
+{
+    d->SaveToDatabase();
+}
+
+QString VendorEmployee::urlEncode(const QString &theData) const
+{
+    return formUrlEncode(theData);
+}
+
+QSize VendorEmployee::sizeHint() const
+{
+    // fraMain is 8745 x 5310 twips and starts 90 twips above the top edge.
+    return QSize(8745 / 15, (5310 - 90) / 15);
+}
+
+} // namespace KavriVendorEmp

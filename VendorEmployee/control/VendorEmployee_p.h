@@ -1,0 +1,131 @@
+#pragma once
+
+// The control's private part. Its members span the subsystem folders: each handler or routine is
+// defined in the file named beside its declaration.
+
+#include <KavriVendorEmp/VendorEmployee.h>
+
+#include "platform/ListView.h"
+#include "platform/Transfer.h"
+#include "platform/XmlDocument.h"
+
+#include <QLoggingCategory>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+QT_BEGIN_NAMESPACE
+class QAction;
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+QT_END_NAMESPACE
+
+Q_DECLARE_LOGGING_CATEGORY(lcVendorEmployee)
+
+namespace KavriVendorEmp {
+
+using platform::ListItem;
+using platform::ListView;
+
+class VendorEmployeePrivate
+{
+public:
+    explicit VendorEmployeePrivate(VendorEmployee *q);
+    ~VendorEmployeePrivate();
+    Q_DISABLE_COPY(VendorEmployeePrivate)
+
+    VendorEmployee *const q;
+
+    // State fields, in their order.
+    QString m_serverName;                              // stored server name
+    std::int32_t m_vendorID = 0;                       // stored vendor ID
+    std::int16_t m_nonSelectedCount = 0;               // non-selected count (from the document)
+    std::int16_t m_selectedCount = 0;                  // selected count (from the document)
+    std::int16_t m_progressCounter = 0;                // progress counter
+    std::unique_ptr<platform::XmlDocument> m_document; // document reference, during a load
+
+    // The vendor the shown lists were loaded for: a save writes statements for it, so that a
+    // VendorID set after a load cannot turn one vendor's edits into another vendor's links.
+    std::int32_t m_loadedVendorID = 0;
+
+    // Widgets (control/Layout.cpp builds them).
+    QGroupBox *fraMain = nullptr;
+    QPushButton *cmdCommit = nullptr;
+    QPushButton *cmdAdd = nullptr;
+    QPushButton *cmdAddAll = nullptr;
+    QPushButton *cmdRemoveAll = nullptr;
+    QPushButton *cmdDelete = nullptr;
+    QLabel *lblAllVendors = nullptr;
+    QLabel *lblSelVendors = nullptr;
+    ListView *lstEmployees = nullptr;
+    ListView *lstSelectedEmployees = nullptr;
+    QProgressBar *prbLoad = nullptr;
+    QGroupBox *fraFind = nullptr;
+    std::array<QRadioButton *, 2> optFind{}; // 0 "Name", 1 "ID"
+    QLineEdit *txtVendorID = nullptr;
+    QLineEdit *txtVendorName = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    std::array<QRadioButton *, 2> optList{}; // 0 lstEmployees, 1 lstSelectedEmployees
+    QPushButton *cmdFind = nullptr;
+    QLabel *lblVersionNumber = nullptr;
+    platform::Inet *Inet1 = nullptr;
+    QMenu *mnuRemove = nullptr;
+    QAction *mnuRemoveItems = nullptr;
+    QButtonGroup *optFindGroup = nullptr;
+    QButtonGroup *optListGroup = nullptr;
+
+    // control/Layout.cpp
+    void createWidgets();
+    void UserControl_Initialize();
+    // control/Handlers.cpp: binds every widget event to its handler.
+    void connectHandlers();
+    // control/VendorEmployee.cpp
+    void setMousePointer(int pointer);
+
+    // loading/LoadEmployees.cpp
+    void LoadEmployees(std::int32_t vendorID, const QString &serverName);
+    // loading/ListPopulation.cpp
+    void ReadEmployeeCounts();
+    void LoadNonSelectedEmployees();
+    void LoadSelectedEmployees();
+
+    // editing/Rows.cpp
+    ListItem CopyEmployeeRow(const QString &id, const QString &name, const QString &sourceCode,
+                             ListView *target);
+    void RefreshCountLabels();
+    // editing/Moves.cpp
+    void cmdAdd_Click();
+    void cmdDelete_Click();
+    void lstEmployees_DblClick();
+    void lstSelectedEmployees_DblClick();
+    void lstSelectedEmployees_MouseUp(int button, int shift, int x, int y);
+    void mnuRemoveItems_Click();
+    // editing/MoveAll.cpp
+    void cmdAddAll_Click();
+    void cmdRemoveAll_Click();
+    // editing/Selection.cpp
+    void lstEmployees_Click();
+    void lstSelectedEmployees_Click();
+    void lstEmployees_ColumnClick(int index);
+    void lstSelectedEmployees_ColumnClick(int index);
+    // editing/Find.cpp
+    void cmdFind_Click();
+    void optFind_Click(int index);
+    void txtVendorID_Change();
+    void txtVendorName_Change();
+
+    // saving/Commit.cpp
+    void cmdCommit_Click();
+    void SaveToDatabase();
+    // saving/PostCompletion.cpp
+    void Inet1_StateChanged(int state);
+};
+
+} // namespace KavriVendorEmp

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QString>
+#include <QTreeView>
+
+#include <memory>
+#include <vector>
+
+namespace KavriVendorEmp::platform {
+
+class ListModel;
+class ListView;
+struct ListRow;
+
+/// A handle to one row of a ListView. Stays valid, and keeps naming the same row, while that row
+/// is in its list, whatever re-sorting or removal of other rows happens. A default-constructed
+/// handle names no row ("nothing"); using it throws std::logic_error.
+class ListItem
+{
+public:
+    ListItem() = default;
+
+    bool isNull() const { return m_row == nullptr; }
+    explicit operator bool() const { return m_row != nullptr; }
+    bool operator==(const ListItem &other) const { return m_row == other.m_row; }
+
+    QString Text() const;
+    void setText(const QString &text);
+    /// n = 1 (the name) or 2 (the change code); a sub-item never set reads as the empty text.
+    QString SubItems(int n) const;
+    void setSubItems(int n, const QString &value);
+    bool Selected() const;
+    /// Marks or unmarks the row. Marking also makes it the list's current row; while the list's
+    /// MultiSelect is off it leaves the row the only selected one.
+    void setSelected(bool selected);
+    /// Scrolls the list until the row shows.
+    void EnsureVisible();
+
+private:
+    friend class ListView;
+    friend class ListModel;
+    ListItem(ListView *view, ListRow *row) : m_view(view), m_row(row) {}
+    ListRow &row() const;
+
+    ListView *m_view = nullptr;
+    ListRow *m_row = nullptr;
+};
+
+/// A report-style list view: rows of (text, sub-item 1, sub-item 2) shown as three columns, kept
+/// sorted by SortKey / SortOrder at all times (texts compared as strings, ties in insertion
+/// order). Positions are 1-based. Built for tens of thousands of rows: sorting is lazy, selection
+/// marks live on the rows, and work inside a BulkUpdate reaches the view as one update.
+///
+/// Operations on a position that does not exist throw std::out_of_range.
+class ListView : public QTreeView
+{
+    Q_OBJECT
+
+public:
+    explicit ListView(QWidget *parent = nullptr);
+    ~ListView() override;
+
+    // ListItems
+    int Count() const;
+    /// Adds a row with that text and no sub-items, at its sorted place; returns it.
+    ListItem Add(const QString &text);
+    void Remove(int position);
+    ListItem Item(int position);
+    void Clear();
+
+    /// The current row: nothing in an empty list, otherwise a row (also right after rows were
+    /// added to an empty list).
+    ListItem SelectedItem();
+
+    bool MultiSelect() const;
+    void setMultiSelect(bool on);
+
+    /// The first row, in the current order, whose text equals `text` exactly; nothing if none.
+    ListItem FindItem(const QString &text);
+
+    /// 0 = row text, n = SubItems(n).
+    int SortKey() const;
+    void setSortKey(int key);
+    /// 0 ascending, 1 descending.
+    int SortOrder() const;
+    void setSortOrder(int order);
+
+    void SetFocus();
+
+    /// ColumnHeaders.Add(, , text, width): width in twips, fractions kept.
+    void addColumnHeader(const QString &text, double widthTwips);
+    int columnHeaderCount() const;
+    QString columnHeaderText(int index) const;   // 1-based
+    double columnHeaderWidth(int index) const;   // 1-based, twips
+    /// The list's own width in twips.
+    int widthTwips() const;
+
+    /// While one is alive, changes are gathered and reach the view as one update when the
+    /// outermost one ends. Nesting is allowed.
+    class BulkUpdate
+    {
+    public:
+        explicit BulkUpdate(ListView *view);
+        ~BulkUpdate();
+        Q_DISABLE_COPY(BulkUpdate)
+
+    private:
+        ListView *m_view;
+    };
+
+Q_SIGNALS:
+    /// A left click inside the viewport (on a row or not), after it changed the selection.
+    void Click();
+    void DblClick();
+    /// A click on a header section; index is 1-based.
+    void ColumnClick(int index);
+    /// Every mouse-button release over the list. button: 1 left, 2 right, 4 middle;
+    /// shift: 1 Shift, 2 Ctrl, 4 Alt; x and y in twips.
+    void MouseUp(int button, int shift, int x, int y);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    friend class ListItem;
+    friend class ListModel;
+    std::unique_ptr<ListModel> m_model;
+};
+
+} // namespace KavriVendorEmp::platform

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+
+QT_BEGIN_NAMESPACE
+class QNetworkAccessManager;
+class QNetworkReply;
+QT_END_NAMESPACE
+
+namespace KavriVendorEmp::platform {
+
+/// Execute could not start a request.
+class TransferError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The internet transfer component: one asynchronous HTTP request at a time, its progress
+/// reported through StateChanged on the thread that owns it.
+class Inet : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State {
+        icNone = 0,
+        icResolvingHost = 1,
+        icHostResolved = 2,
+        icConnecting = 3,
+        icConnected = 4,
+        icRequesting = 5,
+        icRequestSent = 6,
+        icReceivingResponse = 7,
+        icResponseReceived = 8,
+        icDisconnecting = 9,
+        icDisconnected = 10,
+        icError = 11,             // the request failed: network error, timeout, non-2xx status
+        icResponseCompleted = 12, // the whole reply body can be read with GetChunk
+    };
+
+    explicit Inet(QObject *parent = nullptr,
+                  std::chrono::milliseconds transferTimeout = std::chrono::seconds(30));
+    ~Inet() override;
+
+    /// Starts the request and returns at once. operation is "Post" (or "Get"); headers is
+    /// "Name: value" lines separated by CR LF.
+    /// @throws TransferError while a request is still running, or for a URL or operation it
+    /// cannot carry out.
+    void Execute(const QString &url, const QString &operation, const QByteArray &data,
+                 const QString &headers);
+    /// True from the start of a request until the component has finished with it.
+    bool StillExecuting() const;
+    /// The next part of the reply body, at most size bytes of it; dataType 0 = text. The empty
+    /// text once the whole body has been read.
+    QString GetChunk(int size, int dataType);
+
+Q_SIGNALS:
+    void StateChanged(int state);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace KavriVendorEmp::platform

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+
+namespace pugi {
+class xml_document;
+class xml_node;
+} // namespace pugi
+
+namespace KavriVendorEmp::platform {
+
+/// Reading through a node that does not exist: what ends a load.
+class XmlError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class XmlNodeList;
+
+/// A node of a loaded document, or nothing.
+class XmlNode
+{
+public:
+    XmlNode();
+    bool isNull() const;
+    /// @throws XmlError on nothing
+    XmlNodeList childNodes() const;
+    /// The node's whole text content (all text inside it). @throws XmlError on nothing
+    QString text() const;
+
+private:
+    friend class XmlNodeList;
+    friend class XmlDocument;
+    struct Impl;
+    explicit XmlNode(const void *node);
+    const void *m_node = nullptr; // a pugi::xml_node_struct
+};
+
+/// The child nodes of a node, in document order.
+class XmlNodeList
+{
+public:
+    /// 0-based; nothing for a position with no node.
+    XmlNode item(int index) const;
+
+    class const_iterator
+    {
+    public:
+        XmlNode operator*() const;
+        const_iterator &operator++();
+        bool operator!=(const const_iterator &other) const { return m_node != other.m_node; }
+
+    private:
+        friend class XmlNodeList;
+        explicit const_iterator(const void *node) : m_node(node) {}
+        const void *m_node;
+    };
+    const_iterator begin() const;
+    const_iterator end() const;
+
+private:
+    friend class XmlNode;
+    explicit XmlNodeList(const void *parent) : m_parent(parent) {}
+    const void *m_parent;
+};
+
+/// Synchronous fetch-and-parse of a document from a URL. The calling thread is blocked, and no
+/// event of it is processed, until the document is fetched and parsed or the fetch failed.
+/// Comments and processing instructions are nodes; whitespace-only text is not. No DTD or
+/// external entity is ever fetched or expanded.
+class XmlDocument
+{
+public:
+    struct Limits
+    {
+        std::chrono::milliseconds transferTimeout{30000};
+        qint64 maxBytes = 64ll * 1024 * 1024;
+    };
+
+    XmlDocument();
+    explicit XmlDocument(Limits limits);
+    ~XmlDocument();
+    Q_DISABLE_COPY(XmlDocument)
+
+    bool async() const { return m_async; }
+    void setAsync(bool async) { m_async = async; }
+
+    /// Fetches and parses. Returns false, leaving no root element, when the URL cannot be
+    /// fetched (network error, non-2xx status, timeout, over the size limit, a redirect to
+    /// another scheme or host) or the answer is not well-formed XML.
+    bool load(const QString &url);
+    /// Parses a document held in memory, with the same rules as load.
+    bool loadXml(const QByteArray &bytes);
+
+    /// The root element, or nothing.
+    XmlNode documentElement() const;
+
+private:
+    Limits m_limits;
+    bool m_async = true;
+    std::unique_ptr<pugi::xml_document> m_doc;
+};
+
+} // namespace KavriVendorEmp::platform

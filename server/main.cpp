@@ -1,0 +1,5 @@
+// Not built yet: the reference server page.
+int main()
+{
+    return 1;
+}
