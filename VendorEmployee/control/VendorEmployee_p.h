@@ -100,6 +100,9 @@ public:
     ListItem CopyEmployeeRow(const QString &id, const QString &name, const QString &sourceCode,
                              ListView *target);
     void RefreshCountLabels();
+    // The end every move shares: both count labels, "Commit to Database" enabled, Find pointed at
+    // the target list, and the source list's option disabled once that list is empty.
+    void FinishMove(ListView *source, ListView *target);
     // editing/Moves.cpp
     void cmdAdd_Click();
     void cmdDelete_Click();

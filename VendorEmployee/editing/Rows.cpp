@@ -11,4 +11,6 @@ ListItem VendorEmployeePrivate::CopyEmployeeRow(const QString &, const QString &
 
 void VendorEmployeePrivate::RefreshCountLabels() {}
 
+void VendorEmployeePrivate::FinishMove(ListView *, ListView *) {}
+
 } // namespace KavriVendorEmp
