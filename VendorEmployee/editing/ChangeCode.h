@@ -8,9 +8,22 @@ namespace KavriVendorEmp::ChangeCode {
 // to be linked and "D" while it waits to be unlinked. A code that reads as a number marks an
 // unchanged row.
 
-/// The ID's numeric value written with at least six digits, zero-padded on the left.
+/// The ID's numeric value written with at least six digits, zero-padded on the left: "42" and
+/// "000042" give "000042", "-5" gives "-000005", seven or more digits stay as they are.
+/// An ID that is not a decimal number (an optional leading minus, then digits) gives "000000",
+/// so that a loaded row still reads as unchanged.
 QString baseCode(const QString &id);
-/// True when the whole code reads as a number (an unchanged row).
+/// True when the whole code reads as a number (an unchanged row): an optional leading minus,
+/// then one or more digits.
 bool isNumeric(const QString &code);
 
 } // namespace KavriVendorEmp::ChangeCode
+
+namespace KavriVendorEmp::CountLabels {
+
+/// "Selected Employees (n):"
+QString selected(int n);
+/// "Non Selected Active Employees (n):"
+QString nonSelected(int n);
+
+} // namespace KavriVendorEmp::CountLabels

@@ -1,10 +1,97 @@
 #include "control/VendorEmployee_p.h"
 
+#include "control/Conversions.h"
+#include "editing/ChangeCode.h"
+#include "platform/Widgets.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+
+#include <algorithm>
+#include <stdexcept>
+
 namespace KavriVendorEmp {
 
-// Not built yet.
-void VendorEmployeePrivate::ReadEmployeeCounts() {}
-void VendorEmployeePrivate::LoadNonSelectedEmployees() {}
-void VendorEmployeePrivate::LoadSelectedEmployees() {}
+using platform::XmlNode;
+
+namespace {
+
+// Every read goes through a position; a missing node throws and so ends the load.
+XmlNode child(const XmlNode &node, int position)
+{
+    return node.childNodes().item(position);
+}
+
+// IDs, names and counts are trimmed: the white space of a pretty-printed or hand-written
+// document is not part of the value.
+QString fieldText(const XmlNode &record, int field)
+{
+    return child(child(record, field), 0).text().trimmed();
+}
+
+// The rows of one section, then the list's sort key: one update of the view for all of them.
+void loadEmployeeSection(VendorEmployeePrivate &d, int section, ListView *list)
+{
+    const platform::XmlNodeList records =
+        child(d.m_document->documentElement(), section).childNodes();
+    ListView::BulkUpdate bulk(list);
+    for (const XmlNode record : records) {
+        ListItem row = list->Add(fieldText(record, 0));
+        row.setSubItems(1, fieldText(record, 1));
+        row.setSubItems(2, ChangeCode::baseCode(row.Text()));
+        // Rows beyond the document's counts hold the bar full rather than leave its range.
+        d.prbLoad->setValue(std::min<int>(d.m_progressCounter, d.prbLoad->maximum()));
+        d.m_progressCounter = toInt16(d.m_progressCounter + 1);
+    }
+    list->setSortKey(2);
+}
+
+// The list's own option, then both find options and the ID box, enabled, unlocked and recoloured.
+void enableFindControls(VendorEmployeePrivate &d, QRadioButton *listOption)
+{
+    listOption->setEnabled(true);
+    d.optFind[0]->setEnabled(true);
+    d.optFind[1]->setEnabled(true);
+    d.txtVendorID->setEnabled(true);
+    d.txtVendorID->setReadOnly(false);
+    platform::setBackColor(d.txtVendorID, platform::vbWindowBackground);
+}
+
+} // namespace
+
+void VendorEmployeePrivate::ReadEmployeeCounts()
+{
+    const XmlNode root = m_document->documentElement();
+    m_nonSelectedCount = textToInt16(child(child(child(root, 0), 0), 0).text().trimmed());
+    m_selectedCount = textToInt16(child(child(child(root, 0), 0), 1).text().trimmed());
+    const std::int16_t maximum = toInt16(m_nonSelectedCount + m_selectedCount);
+    // A bar whose maximum lies below its minimum has no valid range: refused like an overflow.
+    if (maximum < prbLoad->minimum())
+        throw std::out_of_range("progress maximum below its minimum");
+    prbLoad->setMaximum(maximum);
+    lblAllVendors->setText(CountLabels::nonSelected(m_nonSelectedCount));
+    lblSelVendors->setText(CountLabels::selected(m_selectedCount));
+    m_progressCounter = 0;
+}
+
+void VendorEmployeePrivate::LoadNonSelectedEmployees()
+{
+    loadEmployeeSection(*this, 1, lstEmployees);
+    lstSelectedEmployees->setSortKey(2);
+    enableFindControls(*this, optList[0]);
+    if (ListItem current = lstEmployees->SelectedItem())
+        current.setSelected(false);
+}
+
+void VendorEmployeePrivate::LoadSelectedEmployees()
+{
+    loadEmployeeSection(*this, 2, lstSelectedEmployees);
+    enableFindControls(*this, optList[1]);
+    prbLoad->setValue(prbLoad->maximum());
+    if (ListItem current = lstSelectedEmployees->SelectedItem())
+        current.setSelected(false);
+}
 
 } // namespace KavriVendorEmp
