@@ -1,9 +1,98 @@
 #include "control/VendorEmployee_p.h"
 
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <vector>
+
 namespace KavriVendorEmp {
 
-// Not built yet.
-void VendorEmployeePrivate::cmdAddAll_Click() {}
-void VendorEmployeePrivate::cmdRemoveAll_Click() {}
+namespace {
+
+// Row positions and counts are 16-bit in the handlers; a list never grows past this.
+constexpr int maxRows = 32767;
+
+struct Direction
+{
+    ListView *source;
+    ListView *target;
+    QPushButton *ownButton;
+    QPushButton *oppositeButton;
+    QRadioButton *sourceOption;
+    QRadioButton *targetOption;
+};
+
+struct SelectedRow
+{
+    int position;
+    QString id;
+    QString name;
+    QString code;
+};
+
+void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
+{
+    ListView *const source = dir.source;
+    ListView *const target = dir.target;
+    const int count = source->Count();
+    if (count == 0)
+        return;
+
+    // Everything that could refuse the move is settled before the first change, so that no row
+    // ends up in both lists or in neither.
+    if (count > maxRows)
+        return;
+    std::vector<SelectedRow> rows;
+    for (int i = 1; i <= count; ++i) {
+        const ListItem item = source->Item(i);
+        if (item.Selected())
+            rows.push_back({i, item.Text(), item.SubItems(1), item.SubItems(2)});
+    }
+    if (target->Count() + qsizetype(rows.size()) > maxRows)
+        return;
+
+    {
+        const ListView::BulkUpdate sourceUpdate(source);
+        const ListView::BulkUpdate targetUpdate(target);
+        // The first row is selected while the target allows one selection only, which clears
+        // what was selected there before; every later row adds to the selection.
+        target->setMultiSelect(false);
+        for (const SelectedRow &row : rows) {
+            d->CopyEmployeeRow(row.id, row.name, row.code, target).setSelected(true);
+            target->setMultiSelect(true);
+        }
+        // From the last to the first, so that the positions still to come stay valid.
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+            source->Remove(row->position);
+    }
+
+    target->SetFocus();
+    if (ListItem current = target->SelectedItem())
+        current.EnsureVisible();
+    target->setSortKey(2);
+    d->RefreshCountLabels();
+    dir.ownButton->setEnabled(false);
+    dir.oppositeButton->setEnabled(true);
+    d->cmdCommit->setEnabled(true);
+    dir.targetOption->setChecked(true);
+    if (source->Count() == 0) {
+        dir.sourceOption->setEnabled(false);
+        dir.targetOption->setEnabled(true);
+    }
+}
+
+} // namespace
+
+void VendorEmployeePrivate::cmdAddAll_Click()
+{
+    moveAllSelected(this, {lstEmployees, lstSelectedEmployees, cmdAddAll, cmdRemoveAll, optList[0],
+                           optList[1]});
+}
+
+void VendorEmployeePrivate::cmdRemoveAll_Click()
+{
+    moveAllSelected(this, {lstSelectedEmployees, lstEmployees, cmdRemoveAll, cmdAddAll, optList[1],
+                           optList[0]});
+}
 
 } // namespace KavriVendorEmp

@@ -1,13 +1,150 @@
 #include "control/VendorEmployee_p.h"
 
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+
 namespace KavriVendorEmp {
 
-// Not built yet.
-void VendorEmployeePrivate::cmdAdd_Click() {}
-void VendorEmployeePrivate::cmdDelete_Click() {}
-void VendorEmployeePrivate::lstEmployees_DblClick() {}
-void VendorEmployeePrivate::lstSelectedEmployees_DblClick() {}
-void VendorEmployeePrivate::lstSelectedEmployees_MouseUp(int, int, int, int) {}
-void VendorEmployeePrivate::mnuRemoveItems_Click() {}
+namespace {
+
+// Row positions and counts are 16-bit in the handlers; a list never grows past this.
+constexpr int maxRows = 32767;
+
+// The 1-based position of a row in its list, or 0 when the list does not hold it.
+int positionOf(ListView *list, const ListItem &item)
+{
+    for (int i = list->Count(); i >= 1; --i) {
+        if (list->Item(i) == item)
+            return i;
+    }
+    return 0;
+}
+
+// Every check a single-row move needs, made before it changes anything, so that a move either
+// goes through completely or leaves both lists as they were.
+bool movable(ListView *source, ListView *target, int sourcePosition)
+{
+    return sourcePosition >= 1 && source->Count() <= maxRows && target->Count() < maxRows;
+}
+
+// The moved row becomes the target's only selected row, focused and scrolled into view. When the
+// target already held the ID, the first row with it is the one found.
+void selectMovedRow(ListView *target, const QString &id)
+{
+    if (ListItem found = target->FindItem(id)) {
+        found.setSelected(true);
+        target->SetFocus();
+        target->SelectedItem().EnsureVisible();
+    }
+}
+
+} // namespace
+
+void VendorEmployeePrivate::cmdAdd_Click()
+{
+    try {
+        ListView *const source = lstEmployees;
+        ListView *const target = lstSelectedEmployees;
+        if (source->Count() == 0)
+            return;
+        const ListItem current = source->SelectedItem();
+        if (!current)
+            return;
+        const QString id = current.Text();
+        if (id.isEmpty())
+            return;
+        // A row with the same ID on the right would link the employee twice.
+        if (target->FindItem(id))
+            return;
+        const QString name = current.SubItems(1);
+        const QString code = current.SubItems(2);
+        // Only the copied row leaves: other selected rows keep their place and pending changes.
+        const int position = positionOf(source, current);
+        if (!movable(source, target, position))
+            return;
+
+        source->Remove(position);
+        target->setMultiSelect(false);
+        CopyEmployeeRow(id, name, code, target);
+        RefreshCountLabels();
+        selectMovedRow(target, id);
+        cmdAdd->setEnabled(false);
+        cmdDelete->setEnabled(true);
+        cmdCommit->setEnabled(true);
+        optList[1]->setChecked(true);
+        if (source->Count() == 0)
+            optList[0]->setEnabled(false);
+        optList[1]->setEnabled(target->Count() > 0);
+    } catch (...) {
+    }
+}
+
+void VendorEmployeePrivate::cmdDelete_Click()
+{
+    try {
+        ListView *const source = lstSelectedEmployees;
+        ListView *const target = lstEmployees;
+        if (source->Count() == 0)
+            return;
+        const ListItem current = source->SelectedItem();
+        if (!current)
+            return;
+        const QString id = current.Text();
+        const QString name = current.SubItems(1);
+        const QString code = current.SubItems(2);
+        if (id.isEmpty())
+            return;
+        const int position = positionOf(source, current);
+        if (!movable(source, target, position))
+            return;
+
+        target->setMultiSelect(false);
+        // No duplicate check on this side: unlinking never creates a second link.
+        CopyEmployeeRow(id, name, code, target);
+        source->Remove(position);
+        RefreshCountLabels();
+        selectMovedRow(target, id);
+        cmdDelete->setEnabled(false);
+        cmdAdd->setEnabled(true);
+        cmdCommit->setEnabled(true);
+        if (source->Count() == 0)
+            optList[1]->setEnabled(false);
+        optList[0]->setChecked(true);
+        optList[0]->setEnabled(target->Count() > 0);
+    } catch (...) {
+    }
+}
+
+void VendorEmployeePrivate::lstEmployees_DblClick()
+{
+    cmdAdd_Click();
+}
+
+void VendorEmployeePrivate::lstSelectedEmployees_DblClick()
+{
+    cmdDelete_Click();
+}
+
+void VendorEmployeePrivate::lstSelectedEmployees_MouseUp(int button, int, int, int)
+{
+    try {
+        if (lstSelectedEmployees->Count() == 0)
+            return;
+        const ListItem current = lstSelectedEmployees->SelectedItem();
+        if (!current || current.Text().isEmpty())
+            return;
+        if (button == 2)
+            mnuRemove->exec(QCursor::pos());
+    } catch (...) {
+    }
+}
+
+void VendorEmployeePrivate::mnuRemoveItems_Click()
+{
+    cmdDelete_Click();
+}
 
 } // namespace KavriVendorEmp
