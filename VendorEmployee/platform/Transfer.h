@@ -29,7 +29,8 @@ class Inet : public QObject
     Q_OBJECT
 
 public:
-    enum State {
+    enum State
+    {
         icNone = 0,
         icResolvingHost = 1,
         icHostResolved = 2,
@@ -45,20 +46,24 @@ public:
         icResponseCompleted = 12, // the whole reply body can be read with GetChunk
     };
 
+    /// transferTimeout: a request during which no data moves for that long fails (state 11).
     explicit Inet(QObject *parent = nullptr,
                   std::chrono::milliseconds transferTimeout = std::chrono::seconds(30));
     ~Inet() override;
 
     /// Starts the request and returns at once. operation is "Post" (or "Get"); headers is
-    /// "Name: value" lines separated by CR LF.
+    /// "Name: value" lines separated by CR LF (or LF). Every state, the last one included, is
+    /// emitted from the event loop, never from inside this call.
     /// @throws TransferError while a request is still running, or for a URL or operation it
     /// cannot carry out.
     void Execute(const QString &url, const QString &operation, const QByteArray &data,
                  const QString &headers);
-    /// True from the start of a request until the component has finished with it.
+    /// True from the start of a request until the handlers of its final state (11 or 12) have
+    /// returned.
     bool StillExecuting() const;
-    /// The next part of the reply body, at most size bytes of it; dataType 0 = text. The empty
-    /// text once the whole body has been read.
+    /// The next part of the reply body, at most size bytes of it (size >= 4), decoded as UTF-8
+    /// across piece boundaries; dataType 0 = text, the only type supported. The empty text once
+    /// the whole body has been read. A failed request has no body to read.
     QString GetChunk(int size, int dataType);
 
 Q_SIGNALS:
