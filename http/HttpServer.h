@@ -35,18 +35,19 @@ struct Response
     std::vector<std::pair<std::string, std::string>> headers; // extra headers
 
     // Fault injection, for fixture servers.
-    std::chrono::milliseconds delay{0};      // wait this long before answering
+    std::chrono::milliseconds delay{0};        // wait this long before answering
     std::chrono::milliseconds dripInterval{0}; // > 0: send the body one byte per interval
-    bool closeWithoutAnswer = false;         // drop the connection instead of answering
+    bool closeWithoutAnswer = false;           // drop the connection instead of answering
 };
 
 struct Limits
 {
-    std::size_t maxBodyBytes = 16u * 1024 * 1024; // beyond: 413
-    std::size_t maxHeaderBytes = 16u * 1024;      // beyond: 431
-    std::chrono::milliseconds readTimeout{10000}; // a request not fully read by then: closed
-    std::size_t maxConnections = 1024;            // beyond: new connections closed at once
-    unsigned threads = 2;                         // threads running handlers
+    std::size_t maxBodyBytes = 16u * 1024 * 1024;  // beyond: 413
+    std::size_t maxHeaderBytes = 16u * 1024;       // beyond: 431
+    std::chrono::milliseconds readTimeout{10000};  // a request not fully read by then: closed
+    std::size_t maxConnections = 1024;             // beyond: new connections closed at once
+    unsigned threads = 2;                          // threads running handlers
+    std::chrono::milliseconds writeTimeout{30000}; // an answer not taken by then: closed
 };
 
 using Handler = std::function<Response(const Request &)>;

@@ -1,0 +1,556 @@
+#include "http/HttpServer.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace std::chrono_literals;
+using vendoremp::http::Limits;
+using vendoremp::http::Request;
+using vendoremp::http::Response;
+using vendoremp::http::Server;
+
+namespace {
+
+struct Answer
+{
+    int status = 0;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[n, v] : headers)
+            if (n.compare(name, Qt::CaseInsensitive) == 0)
+                return v;
+        return {};
+    }
+    bool hasHeader(const QByteArray &name) const
+    {
+        for (const auto &h : headers)
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    }
+};
+
+// A blocking client: what a test needs to say exact bytes and read exact answers.
+class Client
+{
+public:
+    explicit Client(quint16 port)
+    {
+        m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        m_connected = m_socket.waitForConnected(3000);
+    }
+    bool connected() const { return m_connected; }
+
+    void send(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.waitForBytesWritten(3000);
+    }
+
+    /// Reads one answer with a Content-Length body; status 0 when the connection ended first.
+    Answer read(int timeoutMs = 5000)
+    {
+        Answer a;
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype headerEnd = -1;
+        while ((headerEnd = m_buffer.indexOf("\r\n\r\n")) < 0) {
+            if (!fill(timeoutMs - clock.elapsed()))
+                return a;
+        }
+        const QList<QByteArray> lines = m_buffer.left(headerEnd).split('\n');
+        m_buffer.remove(0, headerEnd + 4);
+        const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].trimmed();
+            const qsizetype colon = line.indexOf(':');
+            a.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        }
+        const qsizetype length = a.header("Content-Length").toLongLong();
+        while (m_buffer.size() < length) {
+            if (!fill(timeoutMs - clock.elapsed()))
+                return a;
+        }
+        a.body = m_buffer.left(length);
+        m_buffer.remove(0, length);
+        a.status = statusLine.value(1).toInt();
+        return a;
+    }
+
+    /// True when the server closes the connection within the time, without sending anything.
+    bool closedWithoutBytes(int timeoutMs = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (fill(timeoutMs - clock.elapsed())) {
+        }
+        return m_buffer.isEmpty() && m_socket.state() != QAbstractSocket::ConnectedState;
+    }
+
+    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+private:
+    bool fill(qint64 remainingMs)
+    {
+        if (remainingMs <= 0)
+            return false;
+        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(remainingMs)))
+            return false;
+        m_buffer += m_socket.readAll();
+        return true;
+    }
+
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+    bool m_connected = false;
+};
+
+QByteArray get(const QByteArray &target, const QByteArray &extra = {})
+{
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+QByteArray post(const QByteArray &target, const QByteArray &body)
+{
+    return "POST " + target +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// Answers with the request written out, so a test sees exactly what the handler got.
+Response echo(const Request &r)
+{
+    Response res;
+    res.body = r.method + " " + r.target + " path=" + r.path + " query=" + r.query +
+               " x=" + r.header("x-test") + " body=" + r.body;
+    return res;
+}
+
+} // namespace
+
+class tst_HttpServer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void echoesRequests_data();
+    void echoesRequests();
+    void keepsConnectionsAlive();
+    void closesWhenAsked();
+    void refusesOversizedBodies_data();
+    void refusesOversizedBodies();
+    void refusesOversizedHeaders();
+    void refusesMalformedRequests_data();
+    void refusesMalformedRequests();
+    void closesSlowRequests();
+    void capsConnections();
+    void delaysAnswers();
+    void dripsBodies();
+    void closesWithoutAnswer();
+    void handlerExceptionIs500();
+    void stopsWhileBusy();
+    void picksFreePorts();
+
+private:
+    std::unique_ptr<Server> start(vendoremp::http::Handler handler, Limits limits = {})
+    {
+        auto server = std::make_unique<Server>(std::move(handler), limits);
+        server->listen("127.0.0.1", 0);
+        return server;
+    }
+};
+
+void tst_HttpServer::echoesRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("get with query")
+        << get("/VendorEmployee.asp?VendorID=-5", "X-Test: yes\r\n")
+        << QByteArray("GET /VendorEmployee.asp?VendorID=-5 path=/VendorEmployee.asp "
+                      "query=VendorID=-5 x=yes body=");
+    QTest::newRow("post body") << post("/p", "SQL=a%20b&")
+                               << QByteArray("POST /p path=/p query= x= body=SQL=a%20b&");
+    QTest::newRow("chunked body")
+        << QByteArray("POST /c HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+                      "3\r\nabc\r\n2;ext=1\r\nde\r\n0\r\n\r\n")
+        << QByteArray("POST /c path=/c query= x= body=abcde");
+    QTest::newRow("expect continue")
+        << QByteArray("POST /e HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\n"
+                      "Content-Length: 2\r\n\r\nok")
+        << QByteArray("POST /e path=/e query= x= body=ok");
+    QTest::newRow("http/1.0") << QByteArray("GET /old HTTP/1.0\r\n\r\n")
+                              << QByteArray("GET /old path=/old query= x= body=");
+}
+
+void tst_HttpServer::echoesRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, expected);
+    auto server = start(echo);
+    Client c(server->port());
+    QVERIFY(c.connected());
+    c.send(request);
+    Answer a = c.read();
+    if (a.status == 100) // the interim answer of an expect-continue
+        a = c.read();
+    QCOMPARE(a.status, 200);
+    QCOMPARE(a.body, expected);
+    QCOMPARE(a.header("Content-Length"), QByteArray::number(expected.size()));
+    QCOMPARE(a.header("Content-Type"), QByteArray("text/plain; charset=utf-8"));
+}
+
+void tst_HttpServer::keepsConnectionsAlive()
+{
+    std::atomic<int> calls{0};
+    auto server = start([&](const Request &r) {
+        ++calls;
+        return echo(r);
+    });
+    Client c(server->port());
+    QVERIFY(c.connected());
+    // Two requests in one write: the second must wait in the buffer for its turn.
+    c.send(get("/one") + post("/two", "2"));
+    QCOMPARE(c.read().body, QByteArray("GET /one path=/one query= x= body="));
+    QCOMPARE(c.read().body, QByteArray("POST /two path=/two query= x= body=2"));
+    c.send(get("/three"));
+    const Answer third = c.read();
+    QCOMPARE(third.status, 200);
+    QVERIFY(third.header("Connection").compare("close", Qt::CaseInsensitive) != 0);
+    QCOMPARE(calls.load(), 3);
+    QVERIFY(c.isOpen());
+}
+
+void tst_HttpServer::closesWhenAsked()
+{
+    auto server = start([](const Request &r) {
+        Response res = echo(r);
+        if (r.path == "/bye")
+            res.headers.emplace_back("Connection", "close");
+        return res;
+    });
+    {
+        Client c(server->port());
+        c.send(get("/", "Connection: close\r\n"));
+        QCOMPARE(c.read().status, 200);
+        QVERIFY(c.closedWithoutBytes());
+    }
+    {
+        Client c(server->port());
+        c.send(get("/bye"));
+        const Answer a = c.read();
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.header("Connection").toLower(), QByteArray("close"));
+        QVERIFY(c.closedWithoutBytes());
+    }
+}
+
+void tst_HttpServer::refusesOversizedBodies_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+    const QByteArray limit(64, 'x');
+    QTest::newRow("at the limit") << post("/", limit) << 200;
+    QTest::newRow("one byte over") << post("/", limit + "x") << 413;
+    QTest::newRow("declared huge, not sent")
+        << QByteArray("POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 99999999999\r\n\r\n") << 413;
+    QTest::newRow("chunked over")
+        << QByteArray("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+                      "20\r\n" +
+                      QByteArray(32, 'a') + "\r\n21\r\n" + QByteArray(33, 'b') + "\r\n0\r\n\r\n")
+        << 413;
+    QTest::newRow("chunked at the limit")
+        << QByteArray("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+                      "40\r\n" +
+                      QByteArray(64, 'a') + "\r\n0\r\n\r\n")
+        << 200;
+}
+
+void tst_HttpServer::refusesOversizedBodies()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    std::atomic<int> calls{0};
+    Limits limits;
+    limits.maxBodyBytes = 64;
+    auto server = start(
+        [&](const Request &r) {
+            ++calls;
+            return echo(r);
+        },
+        limits);
+    Client c(server->port());
+    c.send(request);
+    const Answer a = c.read();
+    QCOMPARE(a.status, status);
+    QCOMPARE(calls.load(), status == 200 ? 1 : 0);
+    if (status != 200)
+        QVERIFY(c.closedWithoutBytes());
+}
+
+void tst_HttpServer::refusesOversizedHeaders()
+{
+    std::atomic<int> calls{0};
+    Limits limits;
+    limits.maxHeaderBytes = 1024;
+    auto server = start(
+        [&](const Request &r) {
+            ++calls;
+            return echo(r);
+        },
+        limits);
+    {
+        Client c(server->port());
+        c.send(get("/", "X-Test: " + QByteArray(900, 'a') + "\r\n"));
+        QCOMPARE(c.read().status, 200);
+    }
+    {
+        Client c(server->port());
+        c.send(get("/", "X-Test: " + QByteArray(2000, 'a') + "\r\n"));
+        QCOMPARE(c.read().status, 431);
+        QVERIFY(c.closedWithoutBytes());
+    }
+    {
+        // Many small fields count together.
+        QByteArray many;
+        for (int i = 0; i < 200; ++i)
+            many += "X-" + QByteArray::number(i) + ": v\r\n";
+        Client c(server->port());
+        c.send(get("/", many));
+        QCOMPARE(c.read().status, 431);
+    }
+    QCOMPARE(calls.load(), 1);
+}
+
+void tst_HttpServer::refusesMalformedRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("garbage") << QByteArray("HELLO THERE\r\n\r\n");
+    QTest::newRow("bad version") << QByteArray("GET / HTTP/9\r\n\r\n");
+    QTest::newRow("bad content-length")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: abc\r\n\r\n");
+    QTest::newRow("two content-lengths")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab");
+    QTest::newRow("bad chunk") << QByteArray(
+        "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n");
+    QTest::newRow("space in target") << QByteArray("GET /a b HTTP/1.1\r\n\r\n");
+}
+
+void tst_HttpServer::refusesMalformedRequests()
+{
+    QFETCH(QByteArray, request);
+    std::atomic<int> calls{0};
+    auto server = start([&](const Request &r) {
+        ++calls;
+        return echo(r);
+    });
+    Client c(server->port());
+    c.send(request);
+    QCOMPARE(c.read().status, 400);
+    QVERIFY(c.closedWithoutBytes());
+    QCOMPARE(calls.load(), 0);
+}
+
+void tst_HttpServer::closesSlowRequests()
+{
+    std::atomic<int> calls{0};
+    Limits limits;
+    limits.readTimeout = 300ms;
+    auto server = start(
+        [&](const Request &r) {
+            ++calls;
+            return echo(r);
+        },
+        limits);
+
+    // Bytes keep coming, but the request is never complete: the deadline covers the whole read.
+    Client c(server->port());
+    QElapsedTimer clock;
+    clock.start();
+    c.send("GET / HTTP/1.1\r\n");
+    for (int i = 0; i < 8 && c.isOpen(); ++i) {
+        QTest::qWait(100);
+        c.send("X-" + QByteArray::number(i) + ": v\r\n");
+    }
+    QVERIFY(c.closedWithoutBytes(3000));
+    QVERIFY(clock.elapsed() >= 250);
+    QCOMPARE(calls.load(), 0);
+
+    // An idle kept-alive connection goes the same way.
+    Client idle(server->port());
+    idle.send(get("/"));
+    QCOMPARE(idle.read().status, 200);
+    QVERIFY(idle.closedWithoutBytes(3000));
+}
+
+void tst_HttpServer::capsConnections()
+{
+    Limits limits;
+    limits.maxConnections = 2;
+    auto server = start(echo, limits);
+
+    auto first = std::make_unique<Client>(server->port());
+    Client second(server->port());
+    // An answer on each proves the server holds both.
+    first->send(get("/1"));
+    second.send(get("/2"));
+    QCOMPARE(first->read().status, 200);
+    QCOMPARE(second.read().status, 200);
+
+    Client third(server->port());
+    third.send(get("/3"));
+    QVERIFY(third.closedWithoutBytes());
+
+    first.reset();
+    // The server notices the close asynchronously; a new client is admitted soon after.
+    bool admitted = false;
+    for (QElapsedTimer clock; !admitted && (!clock.isValid() || clock.elapsed() < 5000);) {
+        if (!clock.isValid())
+            clock.start();
+        Client next(server->port());
+        next.send(get("/4"));
+        admitted = next.read(1000).status == 200;
+        if (!admitted)
+            QTest::qWait(50);
+    }
+    QVERIFY(admitted);
+    second.send(get("/5"));
+    QCOMPARE(second.read().status, 200);
+}
+
+void tst_HttpServer::delaysAnswers()
+{
+    auto server = start([](const Request &r) {
+        Response res = echo(r);
+        if (r.path == "/slow")
+            res.delay = 800ms;
+        return res;
+    });
+    Client slow(server->port());
+    QElapsedTimer clock;
+    clock.start();
+    slow.send(get("/slow"));
+
+    // A delay holds no server thread: other clients are answered meanwhile, with both threads
+    // of the pool free even with two delays pending.
+    Client slow2(server->port());
+    slow2.send(get("/slow"));
+    Client fast(server->port());
+    fast.send(get("/fast"));
+    QCOMPARE(fast.read().status, 200);
+    QVERIFY(clock.elapsed() < 800);
+
+    const Answer a = slow.read();
+    QCOMPARE(a.status, 200);
+    QVERIFY(clock.elapsed() >= 780);
+    QCOMPARE(slow2.read().status, 200);
+}
+
+void tst_HttpServer::dripsBodies()
+{
+    auto server = start([](const Request &) {
+        Response res;
+        res.body = "abcde";
+        res.dripInterval = 60ms;
+        return res;
+    });
+    Client c(server->port());
+    QElapsedTimer clock;
+    clock.start();
+    c.send(get("/"));
+    const Answer a = c.read();
+    QCOMPARE(a.status, 200);
+    QCOMPARE(a.body, QByteArray("abcde"));
+    QCOMPARE(a.header("Content-Length"), QByteArray("5"));
+    QVERIFY(clock.elapsed() >= 280);
+    // Still kept alive after a drip.
+    c.send(get("/"));
+    QCOMPARE(c.read().body, QByteArray("abcde"));
+}
+
+void tst_HttpServer::closesWithoutAnswer()
+{
+    std::atomic<int> calls{0};
+    auto server = start([&](const Request &) {
+        ++calls;
+        Response res;
+        res.closeWithoutAnswer = true;
+        res.delay = 100ms;
+        return res;
+    });
+    Client c(server->port());
+    c.send(get("/"));
+    QVERIFY(c.closedWithoutBytes());
+    QCOMPARE(calls.load(), 1);
+}
+
+void tst_HttpServer::handlerExceptionIs500()
+{
+    auto server = start([](const Request &) -> Response { throw std::runtime_error("boom"); });
+    Client c(server->port());
+    c.send(get("/"));
+    QCOMPARE(c.read().status, 500);
+    // The connection and the server survive it.
+    c.send(get("/"));
+    QCOMPARE(c.read().status, 500);
+}
+
+void tst_HttpServer::stopsWhileBusy()
+{
+    auto server = start([](const Request &r) {
+        Response res;
+        res.body = std::string(100, 'x');
+        if (r.path == "/delay")
+            res.delay = 30s;
+        else
+            res.dripInterval = 1s;
+        return res;
+    });
+    Client delayed(server->port());
+    delayed.send(get("/delay"));
+    Client dripping(server->port());
+    dripping.send(get("/drip"));
+    Client idle(server->port());
+    QTest::qWait(200); // both requests reach their wait
+
+    QElapsedTimer clock;
+    clock.start();
+    server->stop();
+    QVERIFY2(clock.elapsed() < 2000, "stop() waited for a delay or a drip");
+    QCOMPARE(delayed.read(2000).status, 0);
+    QVERIFY(!delayed.isOpen());
+    QVERIFY(!dripping.isOpen() || dripping.read(2000).status == 0);
+    QVERIFY(idle.closedWithoutBytes(2000));
+
+    server->stop(); // idempotent
+    Client late(server->port());
+    QVERIFY(!late.connected() || late.closedWithoutBytes(2000));
+}
+
+void tst_HttpServer::picksFreePorts()
+{
+    Server a(echo);
+    Server b(echo);
+    const auto pa = a.listen("127.0.0.1", 0);
+    const auto pb = b.listen("127.0.0.1", 0);
+    QVERIFY(pa != 0);
+    QVERIFY(pb != 0);
+    QVERIFY(pa != pb);
+    QCOMPARE(a.port(), pa);
+
+    Server c(echo);
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, c.listen("127.0.0.1", pa));
+    Server d(echo);
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, d.listen("not an address at all", 0));
+}
+
+QTEST_GUILESS_MAIN(tst_HttpServer)
+#include "tst_httpserver.moc"
