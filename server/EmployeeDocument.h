@@ -1,0 +1,37 @@
+#pragma once
+
+// The employee document the control loads. The control reads it by node position only:
+//   root
+//     counts section / counts record / (non-selected count, selected count)
+//     non-selected section / employee records
+//     selected section / employee records
+// and each employee record holds its ID field, then its name field. It is written without
+// indentation; element names are for people reading it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vendoremp::server {
+
+struct Employee
+{
+    std::int64_t id = 0;
+    std::string name; // UTF-8
+
+    bool operator==(const Employee &) const = default;
+};
+
+/// Shown for a name that holds nothing visible: a field must never be empty, or the control's
+/// load stops at it.
+inline constexpr const char *unnamedEmployee = "(no name)";
+
+/// UTF-8 XML. Names are escaped; bytes that are not valid UTF-8 and characters XML cannot carry
+/// become U+FFFD.
+std::string writeEmployeeDocument(const std::vector<Employee> &nonSelected,
+                                  const std::vector<Employee> &selected);
+
+/// The name as the document carries it: escaped, cleaned, never empty.
+std::string xmlText(const std::string &name);
+
+} // namespace vendoremp::server

@@ -1,0 +1,142 @@
+#include "server/Page.h"
+
+#include "server/EmployeeDocument.h"
+#include "server/FormDecoder.h"
+#include "server/StatementChecker.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vendoremp::server {
+
+namespace {
+
+constexpr std::string_view pageName = "/VendorEmployee.asp";
+
+http::Response text(int status, std::string body)
+{
+    http::Response r;
+    r.status = status;
+    r.body = std::move(body);
+    // Every answer reflects the database at this moment; the control reloads after a save.
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return out;
+}
+
+// The media type without parameters, lower case.
+std::string mediaType(const std::string &contentType)
+{
+    std::string_view type = contentType;
+    type = type.substr(0, type.find(';'));
+    while (!type.empty() && (type.front() == ' ' || type.front() == '\t'))
+        type.remove_prefix(1);
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
+        type.remove_suffix(1);
+    return lower(type);
+}
+
+const char *plural(std::int64_t n)
+{
+    return n == 1 ? "" : "s";
+}
+
+} // namespace
+
+std::string saveSummary(std::int64_t linked, std::int64_t unlinked)
+{
+    return std::to_string(linked) + " employee" + plural(linked) + " linked, " +
+           std::to_string(unlinked) + " unlinked.";
+}
+
+Page::Page(Store &store, ErrorLog log) : m_store(store), m_log(std::move(log)) {}
+
+http::Response Page::handle(const http::Request &request) const
+{
+    // A server name ending in "/" or naming a folder still reaches the page.
+    if (!std::string_view(request.path).ends_with(pageName))
+        return text(404, "Not found: only " + std::string(pageName) + " is served.");
+    try {
+        if (request.method == "GET")
+            return load(request);
+        if (request.method == "POST")
+            return save(request);
+        http::Response r = text(405, "Only GET and POST are allowed.");
+        r.headers.emplace_back("Allow", "GET, POST");
+        return r;
+    } catch (const StoreError &e) {
+        if (m_log)
+            m_log(e.what());
+        return text(500, "The database failed; nothing was changed.");
+    } catch (const std::exception &e) {
+        if (m_log)
+            m_log(e.what());
+        return text(500, "The server failed; nothing was changed.");
+    }
+}
+
+http::Response Page::load(const http::Request &request) const
+{
+    const DecodedForm query = decodeForm(request.query);
+    if (!query.ok)
+        return text(400, "Bad query: " + query.error + ".");
+    const FormField *vendorField = nullptr;
+    for (const FormField &field : query.fields) {
+        if (field.name != "VendorID")
+            continue;
+        if (vendorField)
+            return text(400, "VendorID is given more than once.");
+        vendorField = &field;
+    }
+    if (!vendorField)
+        return text(400, "VendorID is missing.");
+    const std::optional<std::int64_t> vendorId = parseDecimal(vendorField->value);
+    if (!vendorId)
+        return text(400, "VendorID must be a decimal integer.");
+
+    const std::optional<VendorEmployees> employees = m_store.vendorEmployees(*vendorId);
+    if (!employees)
+        return text(404, "There is no vendor " + std::to_string(*vendorId) + ".");
+    http::Response r =
+        text(200, writeEmployeeDocument(employees->nonSelected, employees->selected));
+    r.contentType = "text/xml; charset=utf-8";
+    return r;
+}
+
+http::Response Page::save(const http::Request &request) const
+{
+    const std::string type = mediaType(request.header("Content-Type"));
+    if (type != "application/x-www-form-urlencoded")
+        return text(415, "The body must be application/x-www-form-urlencoded.");
+    const DecodedForm form = decodeForm(request.body);
+    if (!form.ok)
+        return text(400, "Refused: " + form.error + ". Nothing was changed.");
+
+    std::vector<LinkChange> changes;
+    changes.reserve(form.fields.size());
+    for (std::size_t i = 0; i < form.fields.size(); ++i) {
+        const FormField &field = form.fields[i];
+        const std::string where = "field " + std::to_string(i + 1);
+        if (field.name != "SQL")
+            return text(400, "Refused: " + where + " is not named SQL. Nothing was changed.");
+        CheckedStatement checked = checkStatement(field.value);
+        if (!checked.ok())
+            return text(400, "Refused: " + where + " is not an allowed statement (" +
+                                 checked.reason + "). Nothing was changed.");
+        changes.push_back(std::move(*checked.change));
+    }
+
+    const ApplyResult result = m_store.apply(changes);
+    if (!result.applied)
+        return text(400, "Refused: " + result.refusal + ". Nothing was changed.");
+    return text(200, saveSummary(result.linked, result.unlinked));
+}
+
+} // namespace vendoremp::server

@@ -1,0 +1,325 @@
+#include "server/ConnectionPool.h"
+#include "server/Store.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <set>
+#include <string_view>
+
+namespace vendoremp::server {
+
+namespace {
+
+constexpr int busyTimeoutMs = 5000;
+
+// A name must show something: the control's parser drops blank-only text, and an empty field
+// stops its load.
+constexpr const char *schema = R"sql(
+CREATE TABLE IF NOT EXISTS employees (
+    ID INTEGER PRIMARY KEY,
+    name TEXT NOT NULL CHECK (trim(name, ' ' || char(9) || char(10) || char(13)) <> ''),
+    active INTEGER NOT NULL DEFAULT 1 CHECK (active IN (0, 1))
+);
+CREATE TABLE IF NOT EXISTS vendors (
+    ID INTEGER PRIMARY KEY,
+    name TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS VendorEmployeeCrossReference (
+    VendorID INTEGER NOT NULL REFERENCES vendors (ID),
+    EmployeeID INTEGER NOT NULL REFERENCES employees (ID),
+    RecordLastUpdated TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now')),
+    PRIMARY KEY (VendorID, EmployeeID)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS VendorEmployeeCrossReference_EmployeeID
+    ON VendorEmployeeCrossReference (EmployeeID);
+)sql";
+
+constexpr const char *sqlVendorExists = "SELECT 1 FROM vendors WHERE ID = ?1";
+constexpr const char *sqlEmployeeExists = "SELECT 1 FROM employees WHERE ID = ?1";
+constexpr const char *sqlNonSelected =
+    "SELECT e.ID, e.name FROM employees e WHERE e.active <> 0 AND NOT EXISTS ("
+    "SELECT 1 FROM VendorEmployeeCrossReference x WHERE x.VendorID = ?1 AND x.EmployeeID = e.ID) "
+    "ORDER BY e.ID";
+constexpr const char *sqlSelected =
+    "SELECT e.ID, e.name FROM VendorEmployeeCrossReference x JOIN employees e "
+    "ON e.ID = x.EmployeeID WHERE x.VendorID = ?1 ORDER BY e.ID";
+constexpr const char *sqlLink =
+    "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID) VALUES (?1, ?2) "
+    "ON CONFLICT DO NOTHING";
+constexpr const char *sqlUnlink =
+    "DELETE FROM VendorEmployeeCrossReference WHERE VendorID = ?1 AND EmployeeID = ?2";
+constexpr const char *sqlAnyEmployee = "SELECT 1 FROM employees LIMIT 1";
+constexpr const char *sqlSeedVendor = "INSERT INTO vendors (ID, name) VALUES (?1, ?2)";
+constexpr const char *sqlSeedEmployee =
+    "INSERT INTO employees (ID, name, active) VALUES (?1, ?2, ?3)";
+constexpr const char *sqlSeedLink =
+    "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID) VALUES (?1, ?2)";
+
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql) : m_db(db)
+    {
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) !=
+            SQLITE_OK)
+            throw StoreError(std::string("sqlite: ") + sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    Statement &start()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        return *this;
+    }
+    Statement &bind(int index, std::int64_t value)
+    {
+        check(sqlite3_bind_int64(m_stmt, index, value));
+        return *this;
+    }
+    Statement &bind(int index, std::string_view text)
+    {
+        check(sqlite3_bind_text(m_stmt, index, text.data(), int(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    /// True while there is a row to read.
+    bool step()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        const std::string message = sqlite3_errmsg(m_db);
+        sqlite3_reset(m_stmt);
+        throw StoreError("sqlite: " + message);
+    }
+    /// Runs a statement that returns no row; gives the number of rows it changed.
+    std::int64_t run()
+    {
+        while (step()) {
+        }
+        return sqlite3_changes64(m_db);
+    }
+    /// Whether the query gives a row; the statement is reset at once, so that it holds no
+    /// snapshot open (which would keep the WAL from being checkpointed).
+    bool exists()
+    {
+        const bool row = step();
+        sqlite3_reset(m_stmt);
+        return row;
+    }
+    std::int64_t int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    std::string text(int column) const
+    {
+        const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+        return data ? std::string(data, std::size_t(sqlite3_column_bytes(m_stmt, column)))
+                    : std::string();
+    }
+
+private:
+    void check(int rc)
+    {
+        if (rc != SQLITE_OK)
+            throw StoreError(std::string("sqlite: ") + sqlite3_errmsg(m_db));
+    }
+    sqlite3 *m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+class Connection
+{
+public:
+    explicit Connection(const std::string &path)
+    {
+        const int rc = sqlite3_open_v2(
+            path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+            nullptr);
+        if (rc != SQLITE_OK) {
+            const std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+            sqlite3_close(m_db);
+            throw StoreError("sqlite: cannot open " + path + ": " + message);
+        }
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, busyTimeoutMs);
+        try {
+            exec("PRAGMA journal_mode = WAL");
+            exec("PRAGMA synchronous = NORMAL"); // durable enough in WAL mode, and much faster
+            exec("PRAGMA foreign_keys = ON");
+        } catch (...) {
+            sqlite3_close(m_db);
+            throw;
+        }
+    }
+    ~Connection()
+    {
+        m_statements.clear();
+        sqlite3_close(m_db);
+    }
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    void exec(const char *sql)
+    {
+        char *error = nullptr;
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            const std::string message = error ? error : sqlite3_errmsg(m_db);
+            sqlite3_free(error);
+            throw StoreError("sqlite: " + message);
+        }
+    }
+
+    /// Prepared once per connection, reused for every request.
+    Statement &statement(const char *sql)
+    {
+        auto it = m_statements.find(sql);
+        if (it == m_statements.end())
+            it = m_statements.emplace(sql, std::make_unique<Statement>(m_db, sql)).first;
+        return it->second->start();
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+    std::map<const char *, std::unique_ptr<Statement>> m_statements;
+};
+
+// Rolls back unless committed, so every early return and every throw leaves nothing applied.
+class Transaction
+{
+public:
+    Transaction(Connection &connection, const char *begin) : m_connection(connection)
+    {
+        m_connection.exec(begin);
+    }
+    ~Transaction()
+    {
+        if (!m_done) {
+            try {
+                m_connection.exec("ROLLBACK");
+            } catch (const StoreError &) {
+                // SQLite has already rolled back when a failure ended the transaction.
+            }
+        }
+    }
+    void commit()
+    {
+        m_connection.exec("COMMIT");
+        m_done = true;
+    }
+
+private:
+    Connection &m_connection;
+    bool m_done = false;
+};
+
+std::vector<Employee> readEmployees(Statement &query)
+{
+    std::vector<Employee> employees;
+    while (query.step())
+        employees.push_back({query.int64(0), query.text(1)});
+    return employees;
+}
+
+class SqliteStore final : public Store
+{
+public:
+    explicit SqliteStore(const std::string &path)
+        : m_path(path), m_pool([path] { return std::make_unique<Connection>(path); })
+    {
+        auto connection = m_pool.acquire();
+        Transaction tx(*connection, "BEGIN IMMEDIATE");
+        connection->exec(schema);
+        tx.commit();
+    }
+
+    std::optional<VendorEmployees> vendorEmployees(std::int64_t vendorId) override
+    {
+        auto connection = m_pool.acquire();
+        Transaction tx(*connection, "BEGIN"); // one snapshot for the counts and both lists
+        if (!connection->statement(sqlVendorExists).bind(1, vendorId).exists())
+            return std::nullopt;
+        VendorEmployees result;
+        result.nonSelected = readEmployees(connection->statement(sqlNonSelected).bind(1, vendorId));
+        result.selected = readEmployees(connection->statement(sqlSelected).bind(1, vendorId));
+        tx.commit();
+        return result;
+    }
+
+    ApplyResult apply(std::span<const LinkChange> changes) override
+    {
+        ApplyResult result;
+        if (changes.empty()) {
+            result.applied = true;
+            return result;
+        }
+        auto connection = m_pool.acquire();
+        // IMMEDIATE takes the write lock up front, so the checks below still hold at commit.
+        Transaction tx(*connection, "BEGIN IMMEDIATE");
+        std::set<std::int64_t> knownVendors, knownEmployees;
+        for (const LinkChange &change : changes) {
+            if (knownVendors.insert(change.vendorId).second &&
+                !connection->statement(sqlVendorExists).bind(1, change.vendorId).exists()) {
+                result.refusal = "unknown vendor " + std::to_string(change.vendorId);
+                return result;
+            }
+            for (std::int64_t id : change.employeeIds) {
+                if (knownEmployees.insert(id).second &&
+                    !connection->statement(sqlEmployeeExists).bind(1, id).exists()) {
+                    result.refusal = "unknown employee " + std::to_string(id);
+                    return result;
+                }
+            }
+        }
+        for (const LinkChange &change : changes) {
+            const bool link = change.kind == LinkChange::Kind::Link;
+            for (std::int64_t id : change.employeeIds) {
+                const std::int64_t n = connection->statement(link ? sqlLink : sqlUnlink)
+                                           .bind(1, change.vendorId)
+                                           .bind(2, id)
+                                           .run();
+                (link ? result.linked : result.unlinked) += n;
+            }
+        }
+        tx.commit();
+        result.applied = true;
+        return result;
+    }
+
+    bool seed(const SeedData &data) override
+    {
+        auto connection = m_pool.acquire();
+        Transaction tx(*connection, "BEGIN IMMEDIATE");
+        if (connection->statement(sqlAnyEmployee).exists())
+            return false;
+        for (const auto &v : data.vendors)
+            connection->statement(sqlSeedVendor).bind(1, v.id).bind(2, v.name).run();
+        for (const auto &e : data.employees)
+            connection->statement(sqlSeedEmployee)
+                .bind(1, e.id)
+                .bind(2, e.name)
+                .bind(3, std::int64_t(e.active))
+                .run();
+        for (const auto &l : data.links)
+            connection->statement(sqlSeedLink).bind(1, l.vendorId).bind(2, l.employeeId).run();
+        tx.commit();
+        return true;
+    }
+
+    std::string describe() const override { return "sqlite:" + m_path; }
+
+private:
+    std::string m_path;
+    ConnectionPool<Connection> m_pool;
+};
+
+} // namespace
+
+std::unique_ptr<Store> openSqliteStore(const std::string &path)
+{
+    return std::make_unique<SqliteStore>(path);
+}
+
+} // namespace vendoremp::server

@@ -1,0 +1,95 @@
+#pragma once
+
+// Where the vendors, employees and their links live. One small interface, two databases:
+// SQLite in a file (the default, one machine) and PostgreSQL (several server processes sharing
+// one database). Every call is safe from any thread; each holds a connection only while it runs.
+
+#include "server/EmployeeDocument.h"
+#include "server/StatementChecker.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vendoremp::server {
+
+/// The database failed (cannot open, a query failed, the disk is full...). Nothing was changed.
+class StoreError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct VendorEmployees
+{
+    std::vector<Employee> nonSelected; // active employees not linked to the vendor, by ID
+    std::vector<Employee> selected;    // every employee linked to the vendor, by ID
+};
+
+struct ApplyResult
+{
+    bool applied = false;      // false: refused, nothing changed
+    std::string refusal;       // why, when refused
+    std::int64_t linked = 0;   // links that did not exist before
+    std::int64_t unlinked = 0; // links that existed and were removed
+};
+
+struct SeedData
+{
+    struct Vendor
+    {
+        std::int64_t id;
+        std::string name;
+    };
+    struct Person
+    {
+        std::int64_t id;
+        std::string name;
+        bool active;
+    };
+    struct Link
+    {
+        std::int64_t vendorId;
+        std::int64_t employeeId;
+    };
+    std::vector<Vendor> vendors;
+    std::vector<Person> employees;
+    std::vector<Link> links;
+};
+
+class Store
+{
+public:
+    virtual ~Store() = default;
+
+    /// The vendor's document data, read in one consistent snapshot; nothing for an unknown vendor.
+    /// @throws StoreError
+    virtual std::optional<VendorEmployees> vendorEmployees(std::int64_t vendorId) = 0;
+
+    /// Applies the changes in order in one transaction: all or nothing. Linking a linked pair and
+    /// unlinking an unlinked one change nothing. A change naming a vendor or an employee the
+    /// database does not hold refuses the whole post.
+    /// @throws StoreError (nothing applied)
+    virtual ApplyResult apply(std::span<const LinkChange> changes) = 0;
+
+    /// Fills a database that holds no employee yet; returns false, changing nothing, otherwise.
+    /// @throws StoreError
+    virtual bool seed(const SeedData &data) = 0;
+
+    /// For the log: the database kind and where it is, without any password.
+    virtual std::string describe() const = 0;
+};
+
+/// "sqlite:PATH" or a PostgreSQL connection URI ("postgresql://..." or "postgres://...").
+/// Opens the database and creates the schema when it is missing.
+/// @throws std::invalid_argument for any other text, StoreError when the database cannot be used
+std::unique_ptr<Store> openStore(const std::string &database);
+
+std::unique_ptr<Store> openSqliteStore(const std::string &path);
+std::unique_ptr<Store> openPostgresStore(const std::string &uri);
+
+} // namespace vendoremp::server
