@@ -42,6 +42,8 @@ public:
     Q_DISABLE_COPY(VendorEmployeePrivate)
 
     VendorEmployee *const q;
+    // The private part of a control, for the library's own code and its tests.
+    static VendorEmployeePrivate *get(VendorEmployee *control) { return control->d.get(); }
 
     // State fields, in their order.
     QString m_serverName;                              // stored server name
