@@ -1,12 +1,54 @@
-#include <KavriVendorEmp/VendorEmployee.h>
+// vendoremp-host: a window that places the vendor employee control the way a host form would.
+
+#include "HostWindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QPixmap>
+#include <QTimer>
 
-// Not built yet: the host window.
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    KavriVendorEmp::VendorEmployee control;
-    control.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("vendoremp-host"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Places the vendor employee control with a vendor ID field, a server "
+                       "field and a Load button."));
+    parser.addHelpOption();
+    const QCommandLineOption vendorOption(
+        QStringLiteral("vendor-id"), QStringLiteral("Vendor ID to fill in."), QStringLiteral("N"));
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
+        QStringLiteral("Server URL prefix to fill in; the window then loads at once."),
+        QStringLiteral("URL"));
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Render the window to this PNG once the load has ended, then exit."),
+        QStringLiteral("FILE"));
+    parser.addOptions({vendorOption, serverOption, screenshotOption});
+    parser.process(app);
+
+    vendoremp::host::HostWindow window;
+    window.setVendorIdText(parser.value(vendorOption));
+    window.setServerText(parser.value(serverOption));
+    const QString screenshot = parser.value(screenshotOption);
+    window.setInteractive(screenshot.isEmpty());
+    window.show();
+
+    QTimer::singleShot(0, &window, [&] {
+        if (parser.isSet(serverOption))
+            window.load(); // returns once the load has ended
+        if (screenshot.isEmpty())
+            return;
+        const bool saved = window.grab().save(screenshot, "PNG");
+        if (!saved)
+            std::fprintf(stderr, "vendoremp-host: cannot write %s\n",
+                         screenshot.toLocal8Bit().constData());
+        QApplication::exit(saved ? 0 : 1);
+    });
+    return QApplication::exec();
 }

@@ -1,0 +1,100 @@
+#include "HostWindow.h"
+
+#include <KavriVendorEmp/VendorEmployee.h>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <exception>
+
+namespace vendoremp::host {
+
+HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
+{
+    setWindowTitle(tr("Vendor employees"));
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+
+    auto *fields = new QHBoxLayout;
+    m_vendorId = new QLineEdit(central);
+    m_vendorId->setObjectName(QStringLiteral("hostVendorID"));
+    m_vendorId->setMaximumWidth(120);
+    m_server = new QLineEdit(central);
+    m_server->setObjectName(QStringLiteral("hostServer"));
+    m_server->setPlaceholderText(QStringLiteral("http://127.0.0.1:8080"));
+    m_load = new QPushButton(tr("Load"), central);
+    m_load->setObjectName(QStringLiteral("hostLoad"));
+    m_load->setDefault(true);
+    auto *vendorLabel = new QLabel(tr("&Vendor ID:"), central);
+    vendorLabel->setBuddy(m_vendorId);
+    auto *serverLabel = new QLabel(tr("&Server:"), central);
+    serverLabel->setBuddy(m_server);
+    fields->addWidget(vendorLabel);
+    fields->addWidget(m_vendorId);
+    fields->addSpacing(12);
+    fields->addWidget(serverLabel);
+    fields->addWidget(m_server, 1);
+    fields->addWidget(m_load);
+    column->addLayout(fields);
+
+    m_control = new KavriVendorEmp::VendorEmployee(central);
+    m_control->setObjectName(QStringLiteral("VendorEmployee1"));
+    // The control lays its widgets out at fixed design positions: give it at least that room.
+    m_control->setMinimumSize(m_control->sizeHint());
+    column->addWidget(m_control, 1);
+    setCentralWidget(central);
+    statusBar()->showMessage(tr("Enter a vendor ID and the server, then press Load."));
+
+    connect(m_load, &QPushButton::clicked, this, [this] { load(); });
+    connect(m_vendorId, &QLineEdit::returnPressed, this, [this] { load(); });
+    connect(m_server, &QLineEdit::returnPressed, this, [this] { load(); });
+}
+
+HostWindow::~HostWindow() = default;
+
+void HostWindow::setVendorIdText(const QString &text)
+{
+    m_vendorId->setText(text);
+}
+
+void HostWindow::setServerText(const QString &text)
+{
+    m_server->setText(text);
+}
+
+bool HostWindow::load()
+{
+    // The control reports a refused vendor ID by throwing; nothing may escape into Qt's loop.
+    try {
+        m_control->setVendorID(m_vendorId->text());
+    } catch (const std::exception &e) {
+        showProblem(tr("The vendor ID \"%1\" was refused: %2")
+                        .arg(m_vendorId->text(), QString::fromUtf8(e.what())));
+        return false;
+    }
+    try {
+        m_control->setServerName(m_server->text());
+    } catch (const std::exception &e) {
+        showProblem(tr("Loading failed: %1").arg(QString::fromUtf8(e.what())));
+        return false;
+    }
+    statusBar()->showMessage(
+        tr("Vendor %1 from %2").arg(m_vendorId->text().trimmed(), m_server->text()));
+    return true;
+}
+
+void HostWindow::showProblem(const QString &message)
+{
+    statusBar()->showMessage(message);
+    std::fprintf(stderr, "vendoremp-host: %s\n", message.toLocal8Bit().constData());
+    if (m_interactive)
+        QMessageBox::warning(this, windowTitle(), message);
+}
+
+} // namespace vendoremp::host

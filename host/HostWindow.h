@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QLineEdit;
+class QPushButton;
+
+namespace KavriVendorEmp {
+class VendorEmployee;
+}
+
+namespace vendoremp::host {
+
+/// A host form: a vendor field, a server field, a "Load" button and the control below them.
+class HostWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit HostWindow(QWidget *parent = nullptr);
+    ~HostWindow() override;
+
+    void setVendorIdText(const QString &text);
+    void setServerText(const QString &text);
+    /// Off: problems go to the status bar and standard error only, never to a modal box (for
+    /// unattended runs such as a screenshot).
+    void setInteractive(bool interactive) { m_interactive = interactive; }
+
+    /// Sets the control's vendor, then its server, which loads it: the order a host must keep.
+    /// Returns false when the control refused the vendor ID; the lists are then left as they were.
+    bool load();
+
+    KavriVendorEmp::VendorEmployee *control() const { return m_control; }
+
+private:
+    void showProblem(const QString &message);
+
+    QLineEdit *m_vendorId = nullptr;
+    QLineEdit *m_server = nullptr;
+    QPushButton *m_load = nullptr;
+    KavriVendorEmp::VendorEmployee *m_control = nullptr;
+    bool m_interactive = true;
+};
+
+} // namespace vendoremp::host
