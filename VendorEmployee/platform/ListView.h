@@ -19,6 +19,11 @@ class ListItem
 {
 public:
     ListItem() = default;
+    ListItem(const ListItem &other);
+    ListItem(ListItem &&other) noexcept;
+    ListItem &operator=(const ListItem &other);
+    ListItem &operator=(ListItem &&other) noexcept;
+    ~ListItem();
 
     bool isNull() const { return m_row == nullptr; }
     explicit operator bool() const { return m_row != nullptr; }
@@ -39,10 +44,11 @@ public:
 private:
     friend class ListView;
     friend class ListModel;
-    ListItem(ListView *view, ListRow *row) : m_view(view), m_row(row) {}
+    // Shares the row: a handle keeps the row's memory alive, so a handle to a row that has left
+    // its list (or whose list is gone) throws std::logic_error instead of reading freed memory.
+    explicit ListItem(ListRow *row);
     ListRow &row() const;
 
-    ListView *m_view = nullptr;
     ListRow *m_row = nullptr;
 };
 
@@ -77,6 +83,9 @@ public:
 
     /// The first row, in the current order, whose text equals `text` exactly; nothing if none.
     ListItem FindItem(const QString &text);
+    /// The 1-based position of the row in this list, or 0 when the list does not hold it.
+    /// O(log n), unlike a walk of Item(i).
+    int indexOf(const ListItem &item);
 
     /// 0 = row text, n = SubItems(n).
     int SortKey() const;
@@ -90,13 +99,15 @@ public:
     /// ColumnHeaders.Add(, , text, width): width in twips, fractions kept.
     void addColumnHeader(const QString &text, double widthTwips);
     int columnHeaderCount() const;
-    QString columnHeaderText(int index) const;   // 1-based
-    double columnHeaderWidth(int index) const;   // 1-based, twips
+    QString columnHeaderText(int index) const; // 1-based
+    double columnHeaderWidth(int index) const; // 1-based, twips
     /// The list's own width in twips.
     int widthTwips() const;
 
     /// While one is alive, changes are gathered and reach the view as one update when the
-    /// outermost one ends. Nesting is allowed.
+    /// outermost one ends (a model reset, then the selection and the current row re-synced from
+    /// the rows' marks). Nesting is allowed. Bulk work (a load, a move of many rows) belongs in
+    /// one: outside it every add, removal and mark change is its own model signal.
     class BulkUpdate
     {
     public:
