@@ -36,7 +36,6 @@ public:
 private:
     friend class XmlNodeList;
     friend class XmlDocument;
-    struct Impl;
     explicit XmlNode(const void *node);
     const void *m_node = nullptr; // a pugi::xml_node_struct
 };
@@ -45,7 +44,8 @@ private:
 class XmlNodeList
 {
 public:
-    /// 0-based; nothing for a position with no node.
+    /// 0-based; nothing for a position with no node. Walking the positions in order is cheap:
+    /// the list remembers where the last call ended.
     XmlNode item(int index) const;
 
     class const_iterator
@@ -67,12 +67,15 @@ private:
     friend class XmlNode;
     explicit XmlNodeList(const void *parent) : m_parent(parent) {}
     const void *m_parent;
+    mutable const void *m_cursor = nullptr; // the node item() returned last, with its position
+    mutable int m_cursorIndex = -1;
 };
 
 /// Synchronous fetch-and-parse of a document from a URL. The calling thread is blocked, and no
 /// event of it is processed, until the document is fetched and parsed or the fetch failed.
-/// Comments and processing instructions are nodes; whitespace-only text is not. No DTD or
-/// external entity is ever fetched or expanded.
+/// Comments and processing instructions are nodes; whitespace-only text is not; a DOCTYPE is no
+/// node. No DTD or external entity is ever fetched, only the predefined and numeric entities are
+/// expanded, and a document declaring entities of its own is refused.
 class XmlDocument
 {
 public:
@@ -87,12 +90,14 @@ public:
     ~XmlDocument();
     Q_DISABLE_COPY(XmlDocument)
 
+    /// Kept for the caller that sets it; load() is synchronous either way.
     bool async() const { return m_async; }
     void setAsync(bool async) { m_async = async; }
 
-    /// Fetches and parses. Returns false, leaving no root element, when the URL cannot be
-    /// fetched (network error, non-2xx status, timeout, over the size limit, a redirect to
-    /// another scheme or host) or the answer is not well-formed XML.
+    /// Fetches (http and https only) and parses. Returns false, leaving no root element, when
+    /// the URL cannot be fetched (network error, non-2xx status, the transfer not done within
+    /// the timeout, over the size limit, a redirect to another scheme, host or port) or the
+    /// answer is not well-formed XML.
     bool load(const QString &url);
     /// Parses a document held in memory, with the same rules as load.
     bool loadXml(const QByteArray &bytes);
