@@ -64,14 +64,18 @@ struct Editor
         settle();
     }
 
-    // Marks `count` rows spread evenly over the list.
-    static void selectSpread(ListView *list, int count)
+    // Marks `count` rows: spread evenly over the list (as by Ctrl-clicks), or one block in the
+    // middle of it (as by a Shift-click).
+    static void selectRows(ListView *list, int count, bool block = false)
     {
         const ListView::BulkUpdate bulk(list);
         list->setMultiSelect(true);
         const int rows = list->Count();
+        const int first = (rows - count) / 2 + 1;
         for (int i = 1; i <= rows; ++i) {
-            if (qint64(i) * count / rows != qint64(i - 1) * count / rows)
+            const bool marked = block ? i >= first && i < first + count
+                                      : qint64(i) * count / rows != qint64(i - 1) * count / rows;
+            if (marked)
                 list->Item(i).setSelected(true);
         }
     }
@@ -87,7 +91,7 @@ QString plainName(int i)
 void BM_AddAll(benchmark::State &state)
 {
     Editor e(rowCount(), plainName);
-    Editor::selectSpread(e.lstEmployees, selectedCount(e.lstEmployees->Count()));
+    Editor::selectRows(e.lstEmployees, selectedCount(e.lstEmployees->Count()), state.range(0));
     Q_EMIT e.lstEmployees->Click(); // enables ">>"
     const int selected = selectedCount(e.lstEmployees->Count());
     for (auto _ : state) {
@@ -105,7 +109,7 @@ void BM_AddAll(benchmark::State &state)
 void BM_RemoveAll(benchmark::State &state)
 {
     Editor e(rowCount(), plainName);
-    Editor::selectSpread(e.lstEmployees, selectedCount(e.lstEmployees->Count()));
+    Editor::selectRows(e.lstEmployees, selectedCount(e.lstEmployees->Count()), state.range(0));
     Q_EMIT e.lstEmployees->Click();
     e.cmdAddAll->click();
     Editor::settle();
@@ -128,7 +132,7 @@ void BM_RemoveAll(benchmark::State &state)
 void BM_ClickInListWithSelectedRows(benchmark::State &state)
 {
     Editor e(rowCount(), plainName);
-    Editor::selectSpread(e.lstEmployees, selectedCount(e.lstEmployees->Count()));
+    Editor::selectRows(e.lstEmployees, selectedCount(e.lstEmployees->Count()));
     for (auto _ : state) {
         Q_EMIT e.lstEmployees->Click();
         Editor::settle();
@@ -140,7 +144,7 @@ void BM_ClickClearingOtherList(benchmark::State &state)
 {
     Editor e(rowCount(), plainName);
     const int selected = selectedCount(e.lstEmployees->Count());
-    Editor::selectSpread(e.lstEmployees, selected);
+    Editor::selectRows(e.lstEmployees, selected);
     Q_EMIT e.lstEmployees->Click();
     e.cmdAddAll->click(); // right: 16,000 selected rows; left: the rest
     Editor::settle();
@@ -148,7 +152,7 @@ void BM_ClickClearingOtherList(benchmark::State &state)
         Q_EMIT e.lstEmployees->Click();
         Editor::settle();
         state.PauseTiming();
-        Editor::selectSpread(e.lstSelectedEmployees, selected);
+        Editor::selectRows(e.lstSelectedEmployees, selected);
         Editor::settle();
         state.ResumeTiming();
     }
@@ -170,8 +174,19 @@ void BM_FindByNameOnLastRow(benchmark::State &state)
         state.SkipWithError("the last row was not found");
 }
 
-BENCHMARK(BM_AddAll)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RemoveAll)->Unit(benchmark::kMillisecond)->UseRealTime();
+// block:0 rows spread over the list, block:1 one block of rows.
+BENCHMARK(BM_AddAll)
+    ->ArgName("block")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_RemoveAll)
+    ->ArgName("block")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_ClickInListWithSelectedRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ClickClearingOtherList)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FindByNameOnLastRow)->Unit(benchmark::kMillisecond)->UseRealTime();

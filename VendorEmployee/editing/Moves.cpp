@@ -13,16 +13,6 @@ namespace {
 // Row positions and counts are 16-bit in the handlers; a list never grows past this.
 constexpr int maxRows = 32767;
 
-// The 1-based position of a row in its list, or 0 when the list does not hold it.
-int positionOf(ListView *list, const ListItem &item)
-{
-    for (int i = list->Count(); i >= 1; --i) {
-        if (list->Item(i) == item)
-            return i;
-    }
-    return 0;
-}
-
 // Every check a single-row move needs, made before it changes anything, so that a move either
 // goes through completely or leaves both lists as they were.
 bool movable(ListView *source, ListView *target, int sourcePosition)
@@ -62,7 +52,7 @@ void VendorEmployeePrivate::cmdAdd_Click()
         const QString name = current.SubItems(1);
         const QString code = current.SubItems(2);
         // Only the copied row leaves: other selected rows keep their place and pending changes.
-        const int position = positionOf(source, current);
+        const int position = source->indexOf(current);
         if (!movable(source, target, position))
             return;
 
@@ -97,7 +87,7 @@ void VendorEmployeePrivate::cmdDelete_Click()
         const QString code = current.SubItems(2);
         if (id.isEmpty())
             return;
-        const int position = positionOf(source, current);
+        const int position = source->indexOf(current);
         if (!movable(source, target, position))
             return;
 
