@@ -175,6 +175,14 @@ public:
             PQfinish(m_conn);
             throw StoreError("postgresql: the server cannot speak UTF-8");
         }
+        // A request waits at most this long for another's lock (the SQLite store's busy
+        // timeout), and no statement runs unbounded; past either, the request fails with 500.
+        try {
+            exec("SET lock_timeout = '5s'; SET statement_timeout = '120s'");
+        } catch (...) {
+            PQfinish(m_conn);
+            throw;
+        }
     }
     ~Connection() { PQfinish(m_conn); }
     Connection(const Connection &) = delete;
