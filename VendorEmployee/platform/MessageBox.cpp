@@ -2,12 +2,15 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace KavriVendorEmp::platform {
 
 void MsgBox(QWidget *parent, const QString &text, int style, const QString &title)
 {
-    QMessageBox box(parent);
+    // On the heap: a host may destroy the parent, and with it the box, while the box is open.
+    const QPointer<QMessageBox> guard = new QMessageBox(parent);
+    QMessageBox &box = *guard;
     box.setObjectName(QStringLiteral("KavriVendorEmpMessageBox"));
     // Server replies land here: never let them be read as markup.
     box.setTextFormat(Qt::PlainText);
@@ -27,6 +30,7 @@ void MsgBox(QWidget *parent, const QString &text, int style, const QString &titl
     box.setStandardButtons(QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
+    delete guard.data();
 }
 
 } // namespace KavriVendorEmp::platform
