@@ -25,15 +25,53 @@ void showSortIndicator(ListView *view)
                                                                        : Qt::DescendingOrder);
 }
 
+// Eight code units of a fold from `from` on, each clamped to 8 bits, the first in the top byte.
+// Compared as integers, such words order like the folds wherever the words differ.
+quint64 packedFold(const QString &fold, qsizetype from)
+{
+    const auto *data = reinterpret_cast<const char16_t *>(fold.constData());
+    const qsizetype size = fold.size();
+    quint64 word = 0;
+    for (qsizetype i = from; i < from + 8; ++i)
+        word = (word << 8) | (i < size ? std::min<char16_t>(data[i], 0xff) : 0);
+    return word;
+}
+
+// QString::toCaseFolded, with the common ASCII case done here: the general case goes through
+// the Unicode tables one character at a time, which dominated re-keying a large list.
+QString caseFolded(const QString &text)
+{
+    const auto *data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    qsizetype firstUpper = -1;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] >= 0x80)
+            return text.toCaseFolded();
+        if (firstUpper < 0 && data[i] >= u'A' && data[i] <= u'Z')
+            firstUpper = i;
+    }
+    if (firstUpper < 0)
+        return text; // shares the text's data
+    QString folded = text;
+    char16_t *out = reinterpret_cast<char16_t *>(folded.data());
+    for (qsizetype i = firstUpper; i < size; ++i) {
+        if (out[i] >= u'A' && out[i] <= u'Z')
+            out[i] = char16_t(out[i] + (u'a' - u'A'));
+    }
+    return folded;
+}
+
 } // namespace
 
 struct ListRow
 {
     QString text;
     QString subItems[2];
-    // The case-folded text of the sort key column, so that comparisons while sorting are plain
-    // code-unit compares.
-    QString fold;
+    // Per column, kept with the text so that re-keying touches no string: the case-folded
+    // text, and its first 24 code units packed into three words (see packedFold) that order
+    // like the fold wherever they differ, so most comparisons read no string data.
+    QString fold[3];
+    quint64 words[3][3] = {};
     quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
     ListModel *owner = nullptr; // null once the row has left its list
     bool removed = false;       // a tombstone: still in its slot until the slots are compacted
@@ -232,14 +270,56 @@ private:
 
     bool before(const ListRow *a, const ListRow *b) const
     {
-        int c = a->fold.compare(b->fold);
+        const int k = m_sortKey;
+        for (int i = 0; i < 3; ++i) {
+            if (a->words[k][i] != b->words[k][i])
+                return (a->words[k][i] < b->words[k][i]) != (m_sortOrder != 0);
+        }
+        int c = a->fold[k].compare(b->fold[k]);
         if (c == 0)
-            c = a->column(m_sortKey).compare(b->column(m_sortKey));
+            c = a->column(k).compare(b->column(k));
         if (c != 0)
             return m_sortOrder == 0 ? c < 0 : c > 0;
         return a->seq < b->seq;
     }
-    void refold(ListRow *row) const { row->fold = row->column(m_sortKey).toCaseFolded(); }
+    static void refold(ListRow *row, int column)
+    {
+        QString &fold = row->fold[column];
+        fold = caseFolded(row->column(column));
+        for (int i = 0; i < 3; ++i)
+            row->words[column][i] = packedFold(fold, 8 * i);
+    }
+
+    // Sorts the slots, calling aboutToChange first; false (and no call) when they were in order.
+    // The sort runs over a contiguous copy of the packed words, which keeps it in the cache.
+    template <typename AboutToChange> bool sortSlots(AboutToChange aboutToChange)
+    {
+        struct Entry
+        {
+            quint64 key[3];
+            ListRow *row;
+        };
+        const int k = m_sortKey;
+        std::vector<Entry> entries;
+        entries.reserve(m_slots.size());
+        for (ListRow *row : m_slots)
+            entries.push_back({{row->words[k][0], row->words[k][1], row->words[k][2]}, row});
+        const bool descending = m_sortOrder != 0;
+        const auto less = [this, descending](const Entry &a, const Entry &b) {
+            for (int i = 0; i < 3; ++i) {
+                if (a.key[i] != b.key[i])
+                    return (a.key[i] < b.key[i]) != descending;
+            }
+            return before(a.row, b.row);
+        };
+        if (std::is_sorted(entries.begin(), entries.end(), less))
+            return false;
+        aboutToChange();
+        std::sort(entries.begin(), entries.end(), less);
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            m_slots[i] = entries[i].row;
+        return true;
+    }
 
     ListRow *rowAt(qsizetype pos) const { return m_slots[slotAt(pos)]; }
     qsizetype slotAt(qsizetype pos) const
@@ -285,8 +365,7 @@ private:
     quint64 m_nextSeq = 0;
     int m_sortKey = 0;
     int m_sortOrder = 0;
-    bool m_dirty = false;      // the slots may be out of order (only inside a BulkUpdate)
-    bool m_foldsStale = false; // the folds are of another key column
+    bool m_dirty = false; // the slots may be out of order (only inside a BulkUpdate)
     ListRow *m_current = nullptr;
     ListRow *m_selHead = nullptr;
     qsizetype m_selectedCount = 0;
@@ -317,18 +396,11 @@ void ListModel::compact()
 
 void ListModel::ensureOrdered()
 {
-    if (!m_dirty && !m_foldsStale)
+    if (!m_dirty)
         return;
     Q_ASSERT(m_resetting); // positions only change while the view is told nothing
     compact();
-    if (m_foldsStale) {
-        for (ListRow *row : m_slots)
-            refold(row);
-        m_foldsStale = false;
-    }
-    const auto less = [this](const ListRow *a, const ListRow *b) { return before(a, b); };
-    if (!std::is_sorted(m_slots.begin(), m_slots.end(), less))
-        std::sort(m_slots.begin(), m_slots.end(), less);
+    sortSlots([] {});
     m_dirty = false;
 }
 
@@ -371,14 +443,12 @@ ListRow *ListModel::add(const QString &text)
     row->text = text;
     row->seq = m_nextSeq++;
     row->owner = this;
-    if (!m_foldsStale)
-        refold(row);
+    refold(row, 0);
 
     if (m_bulk > 0) {
         bulkChange();
         // Appended; the order goes stale unless the row already sorts last (a sorted load).
-        const bool inOrder = !m_dirty && !m_foldsStale &&
-                             m_firstHole == qsizetype(m_slots.size()) &&
+        const bool inOrder = !m_dirty && m_firstHole == qsizetype(m_slots.size()) &&
                              (m_slots.empty() || before(m_slots.back(), row));
         m_dirty = !inOrder;
         if (m_firstHole == qsizetype(m_slots.size()))
@@ -510,14 +580,12 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
 
     if (m_bulk > 0) {
         bulkChange();
-        if (!key || m_foldsStale) {
-            target = value;
+        target = value;
+        refold(row, column);
+        if (!key)
             return;
-        }
         // A changed key leaves the order exact only for a row that still sorts last.
         const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
-        target = value;
-        refold(row);
         const qsizetype n = qsizetype(m_slots.size());
         if (!last || (n > 1 && !before(m_slots[n - 2], row)))
             m_dirty = true;
@@ -526,6 +594,7 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
 
     if (!key) {
         target = value;
+        refold(row, column);
         const int pos = int(positionOf(row));
         Q_EMIT dataChanged(index(pos, column), index(pos, column), {Qt::DisplayRole});
         return;
@@ -534,7 +603,7 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
     compact();
     const qsizetype from = slotOf(row);
     target = value;
-    refold(row);
+    refold(row, column);
     const auto less = [this](const ListRow *a, const ListRow *b) { return before(a, b); };
     const auto begin = m_slots.begin();
     qsizetype to = from;
@@ -643,34 +712,21 @@ void ListModel::setSort(int key, int order)
 {
     if (key == m_sortKey && order == m_sortOrder)
         return;
-    const bool rekey = key != m_sortKey;
     m_sortKey = key;
     m_sortOrder = order;
-    if (m_live == 0 && m_bulk == 0) {
-        m_foldsStale = false;
-        compact();
-        for (ListRow *row : m_slots)
-            refold(row);
+    if (m_live == 0)
         return;
-    }
     if (m_bulk > 0) {
         bulkChange();
         m_dirty = true;
-        m_foldsStale = m_foldsStale || rekey;
         return;
     }
 
     const Syncing syncing(*this);
     compact();
-    if (rekey) {
-        for (ListRow *row : m_slots)
-            refold(row);
-    }
-    const auto less = [this](const ListRow *a, const ListRow *b) { return before(a, b); };
-    if (std::is_sorted(m_slots.begin(), m_slots.end(), less))
-        return; // already in the new order: the view has nothing to learn
-    beginResetModel();
-    std::sort(m_slots.begin(), m_slots.end(), less);
+    // Already in the new order, the view has nothing to learn.
+    if (!sortSlots([this] { beginResetModel(); }))
+        return;
     endResetModel();
     syncSelection();
     syncCurrent();

@@ -76,6 +76,8 @@ private Q_SLOTS:
     void bulkUpdate();
     void removeSelectedFromLastDown_data();
     void removeSelectedFromLastDown();
+    void randomOperationsMatchReference_data();
+    void randomOperationsMatchReference();
     void columnHeaders();
     void clickAfterSelectionChanged();
     void clickBelowRows();
@@ -454,6 +456,140 @@ void tst_ListView::removeSelectedFromLastDown()
         return all;
     }());
     verifyConsistent(list);
+}
+
+namespace {
+
+// The list's semantics written out plainly, to check the fast paths against.
+struct ReferenceRow
+{
+    QString columns[3];
+    quint64 seq;
+    bool selected = false;
+    ListItem item;
+};
+
+struct Reference
+{
+    std::vector<ReferenceRow> rows;
+    int key = 0;
+    int order = 0;
+    bool multi = false;
+    ListItem current;
+
+    void sort()
+    {
+        std::stable_sort(
+            rows.begin(), rows.end(), [&](const ReferenceRow &a, const ReferenceRow &b) {
+                int c = a.columns[key].toCaseFolded().compare(b.columns[key].toCaseFolded());
+                if (c == 0)
+                    c = a.columns[key].compare(b.columns[key]);
+                if (c != 0)
+                    return order == 0 ? c < 0 : c > 0;
+                return a.seq < b.seq;
+            });
+    }
+};
+
+} // namespace
+
+void tst_ListView::randomOperationsMatchReference_data()
+{
+    QTest::addColumn<quint32>("seed");
+    for (quint32 seed : {1u, 2u, 3u, 4u, 5u, 6u})
+        QTest::addRow("seed %u", seed) << seed;
+}
+
+void tst_ListView::randomOperationsMatchReference()
+{
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+    ListView list;
+    Reference ref;
+    quint64 seq = 0;
+    // Few distinct texts, mixed case and non-ASCII, so that ties and folds come up often.
+    const QStringList words{"a", "A", "b", "B", "ab", "aB", "10", "9", "", "\u00e9", "\u00c9", "z"};
+    const auto word = [&] { return words.at(random.bounded(int(words.size()))); };
+    const auto randomPosition = [&] { return 1 + random.bounded(int(ref.rows.size())); };
+
+    for (int round = 0; round < 60; ++round) {
+        std::optional<ListView::BulkUpdate> bulk;
+        if (random.bounded(2))
+            bulk.emplace(&list);
+        for (int step = 0; step < 12; ++step) {
+            const int op = random.bounded(9);
+            if (op <= 2 || ref.rows.empty()) {
+                ReferenceRow row{{word(), word(), word()}, seq++, false, {}};
+                row.item = list.Add(row.columns[0]);
+                row.item.setSubItems(1, row.columns[1]);
+                row.item.setSubItems(2, row.columns[2]);
+                if (ref.rows.empty())
+                    ref.current = row.item;
+                ref.rows.push_back(row);
+                ref.sort();
+            } else if (op == 3) {
+                const int p = randomPosition();
+                list.Remove(p);
+                const bool wasCurrent = ref.rows[p - 1].item == ref.current;
+                ref.rows.erase(ref.rows.begin() + p - 1);
+                if (wasCurrent && ref.rows.empty())
+                    ref.current = ListItem();
+                else if (wasCurrent)
+                    ref.current = ref.rows[std::min<std::size_t>(p - 1, ref.rows.size() - 1)].item;
+            } else if (op == 4) {
+                const int p = randomPosition();
+                const int column = random.bounded(3);
+                const QString text = word();
+                ListItem item = list.Item(p);
+                if (column == 0)
+                    item.setText(text);
+                else
+                    item.setSubItems(column, text);
+                ref.rows[p - 1].columns[column] = text;
+                ref.sort();
+            } else if (op == 5) {
+                const int p = randomPosition();
+                const bool on = random.bounded(3) != 0;
+                list.Item(p).setSelected(on);
+                if (on && !ref.multi) {
+                    for (ReferenceRow &row : ref.rows)
+                        row.selected = false;
+                }
+                ref.rows[p - 1].selected = on;
+                if (on)
+                    ref.current = ref.rows[p - 1].item;
+            } else if (op == 6) {
+                ref.multi = !ref.multi;
+                list.setMultiSelect(ref.multi);
+            } else if (op == 7) {
+                ref.key = random.bounded(3);
+                ref.order = random.bounded(2);
+                list.setSortKey(ref.key);
+                list.setSortOrder(ref.order);
+                ref.sort();
+            } else {
+                const QString text = word();
+                const auto it =
+                    std::find_if(ref.rows.begin(), ref.rows.end(),
+                                 [&](const ReferenceRow &r) { return r.columns[0] == text; });
+                QCOMPARE(list.FindItem(text), it == ref.rows.end() ? ListItem() : it->item);
+            }
+            QCOMPARE(list.Count(), int(ref.rows.size()));
+            QVERIFY(list.SelectedItem() == ref.current);
+        }
+        bulk.reset();
+        for (int i = 1; i <= list.Count(); ++i) {
+            const ListItem item = list.Item(i);
+            const ReferenceRow &row = ref.rows[i - 1];
+            QVERIFY(item == row.item);
+            QCOMPARE(item.Text(), row.columns[0]);
+            QCOMPARE(item.SubItems(1), row.columns[1]);
+            QCOMPARE(item.SubItems(2), row.columns[2]);
+            QCOMPARE(item.Selected(), row.selected);
+            QCOMPARE(list.indexOf(item), i);
+        }
+        verifyConsistent(list);
+    }
 }
 
 void tst_ListView::columnHeaders()
