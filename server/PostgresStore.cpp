@@ -33,8 +33,10 @@ CREATE INDEX IF NOT EXISTS VendorEmployeeCrossReference_EmployeeID
     ON VendorEmployeeCrossReference (EmployeeID);
 )sql";
 
-// Serialises schema creation and seeding between server processes starting together.
-constexpr const char *lockSetup = "SELECT pg_advisory_xact_lock(7406513)";
+// Serialises schema creation and seeding between server processes starting together; a large
+// seed may hold it for longer than a request would wait for a lock.
+constexpr const char *lockSetup =
+    "SET LOCAL lock_timeout = 0; SELECT pg_advisory_xact_lock(7406513)";
 
 struct Prepared
 {
