@@ -100,6 +100,7 @@ private Q_SLOTS:
     void completeLoad();
     void progressDuringTheLoad_data();
     void progressDuringTheLoad();
+    void progressOfALargeLoad();
     void countsDifferFromRecords();
     void emptyNonSelectedSection();
     void failure_data();
@@ -328,6 +329,29 @@ void tst_LoadEmployees::progressDuringTheLoad()
     QCOMPARE(pointers, QList<int>(values.size(), platform::vbHourglass));
     QCOMPARE(platform::mousePointer(m_control.get()), int(platform::vbDefault));
     QCOMPARE(lstEmployees()->Count() + lstSelectedEmployees()->Count(), 5);
+}
+
+void tst_LoadEmployees::progressOfALargeLoad()
+{
+    m_server->serveXml(page, employeeDocument(2000, 1000, numbered(1, 2000), numbered(5001, 1000)));
+    QList<int> seen;
+    connect(prbLoad(), &QProgressBar::valueChanged, this, [&](int value) { seen << value; });
+    m_control->setServerName(m_server->baseUrl());
+
+    QVERIFY(seen.size() >= 2);
+    QCOMPARE(seen.last(), 0);
+    seen.removeLast();
+    QCOMPARE(seen.last(), 3000);
+    // The bar moves on in steps no wider than a pixel of it, and never back.
+    const int stepLimit = 3000 / prbLoad()->width() + 1;
+    int previous = 0;
+    for (int value : seen) {
+        QVERIFY2(value > previous && value - previous <= stepLimit,
+                 qPrintable(QString::number(value)));
+        previous = value;
+    }
+    // The last row of the first section leaves its exact value.
+    QVERIFY(seen.contains(1999));
 }
 
 void tst_LoadEmployees::countsDifferFromRecords()
