@@ -5,6 +5,7 @@
 
 #include "editing/ChangeCode.h"
 #include "platform/ListView.h"
+#include "support/FixtureServer.h"
 
 #include <KavriVendorEmp/VendorEmployee.h>
 
@@ -63,17 +64,35 @@ public:
         return w;
     }
 
-    // Fills both lists the way a load leaves them: every row unchanged, both lists keyed on the
-    // change code, the find controls of each list enabled.
+    // Loads both lists from a fixture server: every row unchanged, both lists keyed on the change
+    // code, the find controls enabled.
     void load(const QList<Employee> &nonSelected, const QList<Employee> &selected)
     {
-        fill(lstEmployees, nonSelected);
-        fill(lstSelectedEmployees, selected);
-        for (QWidget *w : {static_cast<QWidget *>(optList0), static_cast<QWidget *>(optList1),
-                           static_cast<QWidget *>(optFind0), static_cast<QWidget *>(optFind1),
-                           static_cast<QWidget *>(txtVendorID)})
-            w->setEnabled(true);
-        txtVendorID->setReadOnly(false);
+        const auto pairs = [](const QList<Employee> &employees) {
+            QList<QPair<QString, QString>> out;
+            for (const Employee &e : employees)
+                out.append({e.id, e.name});
+            return out;
+        };
+        server.serveXml(QStringLiteral("/VendorEmployee.asp"),
+                        employeeDocument(int(nonSelected.size()), int(selected.size()),
+                                         pairs(nonSelected), pairs(selected)));
+        control->setVendorID(QStringLiteral("12"));
+        control->setServerName(server.baseUrl());
+        QCOMPARE(lstEmployees->Count(), nonSelected.size());
+        QCOMPARE(lstSelectedEmployees->Count(), selected.size());
+    }
+
+    // Lists beyond what a load accepts (32,767 rows in all), filled row by row as a load would.
+    static void fillDirectly(ListView *list, const QList<Employee> &employees)
+    {
+        const ListView::BulkUpdate bulk(list);
+        for (const Employee &e : employees) {
+            ListItem item = list->Add(e.id);
+            item.setSubItems(1, e.name);
+            item.setSubItems(2, KavriVendorEmp::ChangeCode::baseCode(e.id));
+        }
+        list->setSortKey(2);
     }
 
     // Plain IDs named after themselves ("Employee 42").
@@ -178,6 +197,7 @@ public:
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     }
 
+    FixtureServer server;
     std::unique_ptr<KavriVendorEmp::VendorEmployee> control;
     ListView *lstEmployees = nullptr;
     ListView *lstSelectedEmployees = nullptr;
@@ -195,21 +215,6 @@ public:
     QLineEdit *txtVendorName = nullptr;
     QLabel *lblAllVendors = nullptr;
     QLabel *lblSelVendors = nullptr;
-
-private:
-    static void fill(ListView *list, const QList<Employee> &employees)
-    {
-        const ListView::BulkUpdate bulk(list);
-        for (const Employee &e : employees) {
-            ListItem item = list->Add(e.id);
-            item.setSubItems(1, e.name);
-            item.setSubItems(2, KavriVendorEmp::ChangeCode::baseCode(e.id));
-        }
-        list->setSortKey(2);
-        // A load leaves no row marked.
-        if (ListItem current = list->SelectedItem())
-            current.setSelected(false);
-    }
 };
 
 } // namespace kvetest
