@@ -94,7 +94,8 @@ void Inet::Private::onReadyRead()
 
 void Inet::Private::onFinished()
 {
-    body += reply->readAll();
+    if (reply->isOpen()) // an aborted reply (a timeout) is closed
+        body += reply->readAll();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int code = status.isValid() ? status.toInt() : 0;
     const bool ok =
