@@ -28,8 +28,7 @@ void place(QWidget *widget, int left, int top, int width, int height)
                         height / twipsPerPixel);
 }
 
-template <typename W>
-W *make(QWidget *parent, const char *name, const QString &caption = QString())
+template <typename W> W *make(QWidget *parent, const char *name, const QString &caption = QString())
 {
     auto *widget = new W(parent);
     widget->setObjectName(QLatin1String(name));
@@ -131,8 +130,8 @@ void VendorEmployeePrivate::createWidgets()
     lstSelectedEmployees = make<ListView>(fraMain, "lstSelectedEmployees");
     place(lstSelectedEmployees, 4650, 360, 3975, 2775);
 
-    lblAllVendors = make<QLabel>(fraMain, "lblAllVendors",
-                                 QStringLiteral("Non Selected Active Empolyees:"));
+    lblAllVendors =
+        make<QLabel>(fraMain, "lblAllVendors", QStringLiteral("Non Selected Active Empolyees:"));
     place(lblAllVendors, 150, 150, 3105, 255);
     lblSelVendors = make<QLabel>(fraMain, "lblSelVendors", QStringLiteral("Selected Empolyees:"));
     place(lblSelVendors, 4710, 150, 2175, 255);
@@ -147,11 +146,12 @@ void VendorEmployeePrivate::createWidgets()
     mnuRemoveItems->setObjectName(QStringLiteral("mnuRemoveItems"));
 
     // The design's tab order, for the widgets that take focus.
-    const QWidget *const order[] = {txtVendorName, optFind[0], txtVendorID, optFind[1], cmdFind,
-                                    optList[0],    optList[1], cmdDelete,   cmdAdd,     cmdAddAll,
-                                    cmdRemoveAll,  cmdCommit,  lstEmployees, lstSelectedEmployees};
+    QWidget *const order[] = {txtVendorName, optFind[0],          txtVendorID,  optFind[1],
+                              cmdFind,       optList[0],          optList[1],   cmdDelete,
+                              cmdAdd,        cmdAddAll,           cmdRemoveAll, cmdCommit,
+                              lstEmployees,  lstSelectedEmployees};
     for (std::size_t i = 1; i < std::size(order); ++i)
-        QWidget::setTabOrder(const_cast<QWidget *>(order[i - 1]), const_cast<QWidget *>(order[i]));
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void VendorEmployeePrivate::UserControl_Initialize()
