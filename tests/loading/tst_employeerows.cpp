@@ -27,10 +27,19 @@ private Q_SLOTS:
     void finishMove();
 
 private:
-    ListView *list(const QString &name) const
+    template <typename T = QWidget> T *child(const QString &name) const
     {
-        return name == u"lstSelectedEmployees" ? d->lstSelectedEmployees : d->lstEmployees;
+        T *widget = m_control->findChild<T *>(name);
+        if (!widget)
+            qFatal("no widget %s", qPrintable(name));
+        return widget;
     }
+    ListView *list(const QString &name) const { return child<ListView>(name); }
+    QRadioButton *optList(int index) const
+    {
+        return child<QRadioButton>(QStringLiteral("optList(%1)").arg(index));
+    }
+    QString label(const char *name) const { return child<QLabel>(QLatin1String(name))->text(); }
     // A row as a load makes it.
     ListItem loadRow(ListView *target, const QString &id, const QString &name)
     {
@@ -131,7 +140,8 @@ void tst_EmployeeRows::copyEmployeeRow()
     QFETCH(QString, code);
 
     ListView *const to = list(target);
-    ListView *const other = to == d->lstEmployees ? d->lstSelectedEmployees : d->lstEmployees;
+    ListView *const other = list(target == u"lstEmployees" ? QStringLiteral("lstSelectedEmployees")
+                                                           : QStringLiteral("lstEmployees"));
     loadRow(to, QStringLiteral("7"), QStringLiteral("Already there"));
 
     const ListItem row = d->CopyEmployeeRow(id, QStringLiteral("Ann Example"), sourceCode, to);
@@ -181,17 +191,18 @@ void tst_EmployeeRows::backAndForthNeverLosesOrDoublesAChange()
 
 void tst_EmployeeRows::refreshCountLabels()
 {
+    ListView *const selected = list(QStringLiteral("lstSelectedEmployees"));
     for (int i = 1; i <= 12; ++i)
-        loadRow(d->lstSelectedEmployees, QString::number(i), QStringLiteral("Name"));
+        loadRow(selected, QString::number(i), QStringLiteral("Name"));
     d->RefreshCountLabels();
-    QCOMPARE(d->lblSelVendors->text(), QStringLiteral("Selected Employees (12):"));
-    QCOMPARE(d->lblAllVendors->text(), QStringLiteral("Non Selected Active Employees (0):"));
+    QCOMPARE(label("lblSelVendors"), QStringLiteral("Selected Employees (12):"));
+    QCOMPARE(label("lblAllVendors"), QStringLiteral("Non Selected Active Employees (0):"));
 
-    loadRow(d->lstEmployees, QStringLiteral("99"), QStringLiteral("Name"));
-    d->lstSelectedEmployees->Remove(1);
+    loadRow(list(QStringLiteral("lstEmployees")), QStringLiteral("99"), QStringLiteral("Name"));
+    selected->Remove(1);
     d->RefreshCountLabels();
-    QCOMPARE(d->lblSelVendors->text(), QStringLiteral("Selected Employees (11):"));
-    QCOMPARE(d->lblAllVendors->text(), QStringLiteral("Non Selected Active Employees (1):"));
+    QCOMPARE(label("lblSelVendors"), QStringLiteral("Selected Employees (11):"));
+    QCOMPARE(label("lblAllVendors"), QStringLiteral("Non Selected Active Employees (1):"));
 }
 
 void tst_EmployeeRows::finishMove_data()
@@ -213,29 +224,30 @@ void tst_EmployeeRows::finishMove()
     QFETCH(int, targetOption);
     QFETCH(bool, sourceOptionEnabled);
     ListView *const from = list(source);
-    ListView *const to = from == d->lstEmployees ? d->lstSelectedEmployees : d->lstEmployees;
+    ListView *const to = list(source == u"lstEmployees" ? QStringLiteral("lstSelectedEmployees")
+                                                        : QStringLiteral("lstEmployees"));
     const int sourceOption = 1 - targetOption;
 
     // As after a load: both options enabled, the other list's option chosen.
-    d->optList[0]->setEnabled(true);
-    d->optList[1]->setEnabled(true);
-    d->optList[sourceOption]->setChecked(true);
+    optList(0)->setEnabled(true);
+    optList(1)->setEnabled(true);
+    optList(sourceOption)->setChecked(true);
     for (int i = 1; i <= sourceRows; ++i)
         loadRow(from, QString::number(i), QStringLiteral("Name"));
 
     move(from, to);
     d->FinishMove(from, to);
 
-    QVERIFY(d->cmdCommit->isEnabled());
-    QVERIFY(d->optList[targetOption]->isChecked());
-    QVERIFY(!d->optList[sourceOption]->isChecked());
-    QVERIFY(d->optList[targetOption]->isEnabled());
-    QCOMPARE(d->optList[sourceOption]->isEnabled(), sourceOptionEnabled);
-    const int selected = d->lstSelectedEmployees->Count();
-    const int nonSelected = d->lstEmployees->Count();
+    QVERIFY(child(QStringLiteral("cmdCommit"))->isEnabled());
+    QVERIFY(optList(targetOption)->isChecked());
+    QVERIFY(!optList(sourceOption)->isChecked());
+    QVERIFY(optList(targetOption)->isEnabled());
+    QCOMPARE(optList(sourceOption)->isEnabled(), sourceOptionEnabled);
+    const int selected = list(QStringLiteral("lstSelectedEmployees"))->Count();
+    const int nonSelected = list(QStringLiteral("lstEmployees"))->Count();
     QCOMPARE(selected + nonSelected, sourceRows);
-    QCOMPARE(d->lblSelVendors->text(), QStringLiteral("Selected Employees (%1):").arg(selected));
-    QCOMPARE(d->lblAllVendors->text(),
+    QCOMPARE(label("lblSelVendors"), QStringLiteral("Selected Employees (%1):").arg(selected));
+    QCOMPARE(label("lblAllVendors"),
              QStringLiteral("Non Selected Active Employees (%1):").arg(nonSelected));
 }
 

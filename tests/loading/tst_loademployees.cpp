@@ -566,8 +566,8 @@ void tst_LoadEmployees::secondLoadDiscardsMovedRows()
 
     // One row each way, as the moves do it.
     VendorEmployeePrivate *const p = d();
-    for (auto [from, to] : {std::pair{p->lstEmployees, p->lstSelectedEmployees},
-                            std::pair{p->lstSelectedEmployees, p->lstEmployees}}) {
+    for (auto [from, to] : {std::pair{lstEmployees(), lstSelectedEmployees()},
+                            std::pair{lstSelectedEmployees(), lstEmployees()}}) {
         const ListItem row = from->Item(1);
         p->CopyEmployeeRow(row.Text(), row.SubItems(1), row.SubItems(2), to);
         from->Remove(1);
