@@ -230,26 +230,48 @@ void tst_LoadEmployees::refusedVendorIDKeepsTheStoredOne()
 
 void tst_LoadEmployees::commitReloadKeepsTheStoredServerName()
 {
-    m_server->serveXml(page, employeeDocument(3, 2, nonSelected, selected));
-    m_server->serveXml(QStringLiteral("/app") + page,
-                       employeeDocument(3, 2, nonSelected, selected));
+    // The page answers the load with the document and the save with an empty reply.
+    const QByteArray document = employeeDocument(3, 2, nonSelected, selected);
+    m_server->serve(QStringLiteral("/app") + page,
+                    [document](const kvetest::FixtureServer::Request &request) {
+                        kvetest::FixtureServer::Response response;
+                        if (request.method == "GET") {
+                            response.contentType = "text/xml; charset=utf-8";
+                            response.body = document.toStdString();
+                        }
+                        return response;
+                    });
     m_control->setVendorID(QStringLiteral("17"));
     m_control->setServerName(m_server->baseUrl() + QStringLiteral("/app"));
-    QCOMPARE(d()->m_loadedVendorID, 17);
-
-    // A vendor set after the load takes effect at the reload that follows a commit.
-    m_control->setVendorID(QStringLiteral("18"));
-    QCOMPARE(d()->m_loadedVendorID, 17);
-    d()->LoadEmployees(d()->m_vendorID, QString());
-    QCOMPARE(m_server->requestCount(), 2);
-    QCOMPARE(lastTarget(), QStringLiteral("/app/VendorEmployee.asp?VendorID=18"));
-    QCOMPARE(d()->m_serverName, m_server->baseUrl() + QStringLiteral("/app"));
-    QCOMPARE(d()->m_loadedVendorID, 18);
     QCOMPARE(rowsOf(lstEmployees()), nonSelectedRows);
 
-    // A second ServerName reloads from the new prefix.
-    m_control->setServerName(m_server->baseUrl());
-    QCOMPARE(lastTarget(), QStringLiteral("/VendorEmployee.asp?VendorID=18"));
+    // Employee 7 moved right, as ">" does it.
+    const ListItem row = lstEmployees()->FindItem(QStringLiteral("7"));
+    d()->CopyEmployeeRow(row.Text(), row.SubItems(1), row.SubItems(2), lstSelectedEmployees());
+    lstEmployees()->Remove(1);
+    d()->FinishMove(lstEmployees(), lstSelectedEmployees());
+
+    // A vendor set after the load names the vendor of the reload that follows the commit; the
+    // edits on screen still belong to the vendor they were loaded for.
+    m_control->setVendorID(QStringLiteral("18"));
+    QTest::mouseClick(child<QPushButton>("cmdCommit"), Qt::LeftButton);
+
+    const auto requests = m_server->requests();
+    QCOMPARE(requests.size(), 3);
+    QCOMPARE(requests[1].method, QByteArray("POST"));
+    const QString posted =
+        QUrl::fromPercentEncoding(QByteArray(requests[1].body).replace('+', ' '));
+    QVERIFY2(posted.contains(u"VALUES (17,7,"), qPrintable(posted));
+    QCOMPARE(requests[2].method, QByteArray("GET"));
+    QCOMPARE(QString::fromLatin1(requests[2].target),
+             QStringLiteral("/app/VendorEmployee.asp?VendorID=18"));
+    QCOMPARE(rowsOf(lstEmployees()), nonSelectedRows);
+    QCOMPARE(rowsOf(lstSelectedEmployees()), selectedRows);
+
+    // A further ServerName loads for the vendor now stored.
+    m_control->setServerName(m_server->baseUrl() + QStringLiteral("/app"));
+    QCOMPARE(m_server->requestCount(), 4);
+    QCOMPARE(lastTarget(), QStringLiteral("/app/VendorEmployee.asp?VendorID=18"));
 }
 
 void tst_LoadEmployees::completeLoad()
