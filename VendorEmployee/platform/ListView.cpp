@@ -780,12 +780,19 @@ void ListModel::syncSelection()
         }
         endRun();
     }
+    // The view repaints whole rather than work out the region of every range it is told of,
+    // which costs as much as the ranges are many.
+    const bool updates = m_view->updatesEnabled();
+    if (updates)
+        m_view->setUpdatesEnabled(false);
     // Cleared first: Qt compares the old and the new selection range by range, which is quick
     // only when one of them is empty.
     if (selection()->hasSelection())
         selection()->clearSelection();
     if (!ranges.isEmpty())
         selection()->select(ranges, QItemSelectionModel::Select);
+    if (updates)
+        m_view->setUpdatesEnabled(true);
 }
 
 void ListModel::syncCurrent()
