@@ -31,7 +31,8 @@ public:
 
     QString Text() const;
     void setText(const QString &text);
-    /// n = 1 (the name) or 2 (the change code); a sub-item never set reads as the empty text.
+    /// n = 1 (the name) or 2 (the change code), any other n throws std::out_of_range; a sub-item
+    /// never set reads as the empty text.
     QString SubItems(int n) const;
     void setSubItems(int n, const QString &value);
     bool Selected() const;
@@ -53,9 +54,11 @@ private:
 };
 
 /// A report-style list view: rows of (text, sub-item 1, sub-item 2) shown as three columns, kept
-/// sorted by SortKey / SortOrder at all times (texts compared as strings, ties in insertion
-/// order). Positions are 1-based. Built for tens of thousands of rows: sorting is lazy, selection
-/// marks live on the rows, and work inside a BulkUpdate reaches the view as one update.
+/// sorted by SortKey / SortOrder at all times (texts compared as strings: case-insensitively,
+/// then case-sensitively, code unit by code unit, so digit strings order by plain character
+/// order; ties in insertion order, in either direction). Positions are 1-based. Built for tens of
+/// thousands of rows: sorting is lazy, selection marks live on the rows, and work inside a
+/// BulkUpdate reaches the view as one update.
 ///
 /// Operations on a position that does not exist throw std::out_of_range.
 class ListView : public QTreeView
@@ -87,10 +90,10 @@ public:
     /// O(log n), unlike a walk of Item(i).
     int indexOf(const ListItem &item);
 
-    /// 0 = row text, n = SubItems(n).
+    /// 0 = row text, n = SubItems(n); other values throw std::out_of_range.
     int SortKey() const;
     void setSortKey(int key);
-    /// 0 ascending, 1 descending.
+    /// 0 ascending, 1 descending; other values throw std::out_of_range.
     int SortOrder() const;
     void setSortOrder(int order);
 
@@ -107,7 +110,8 @@ public:
     /// While one is alive, changes are gathered and reach the view as one update when the
     /// outermost one ends (a model reset, then the selection and the current row re-synced from
     /// the rows' marks). Nesting is allowed. Bulk work (a load, a move of many rows) belongs in
-    /// one: outside it every add, removal and mark change is its own model signal.
+    /// one: outside it every add, removal and mark change is its own model signal, and Qt
+    /// revisits every persistent index (each selected range holds two) on each removal.
     class BulkUpdate
     {
     public:
