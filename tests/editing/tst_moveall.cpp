@@ -43,6 +43,7 @@ private Q_SLOTS:
     void sourceWithoutSelectedRow();
     void emptiedSourceDisablesItsOption();
     void emptySourceChangesNothing();
+    void eachListSeesOneUpdate();
 };
 
 // 000012, 000034N and 000056 selected on the right go left as 000012D, 000034 and 000056D, and
@@ -190,6 +191,34 @@ void tst_MoveAll::emptySourceChangesNothing()
     QCOMPARE(Editor::selectedTexts(e.lstEmployees), selected);
     QCOMPARE(e.lstEmployees->MultiSelect(), multi);
     QVERIFY(e.optList0->isChecked());
+}
+
+// Thousands of rows must not reach the views row by row.
+void tst_MoveAll::eachListSeesOneUpdate()
+{
+    Editor e;
+    QList<Employee> rows;
+    for (int id = 1; id <= 40; ++id)
+        rows.append({QString::number(id), QStringLiteral("Employee %1").arg(id)});
+    e.load(rows, Editor::ids({100, 200}));
+    selectRows(e.lstEmployees, {"3", "10", "11", "25", "40"});
+
+    QList<std::shared_ptr<QSignalSpy>> resets, rowSignals;
+    for (ListView *list : {e.lstEmployees, e.lstSelectedEmployees}) {
+        QAbstractItemModel *model = list->model();
+        resets << std::make_shared<QSignalSpy>(model, &QAbstractItemModel::modelReset);
+        rowSignals << std::make_shared<QSignalSpy>(model, &QAbstractItemModel::rowsInserted)
+                   << std::make_shared<QSignalSpy>(model, &QAbstractItemModel::rowsRemoved)
+                   << std::make_shared<QSignalSpy>(model, &QAbstractItemModel::rowsMoved)
+                   << std::make_shared<QSignalSpy>(model, &QAbstractItemModel::dataChanged);
+    }
+    QTest::mouseClick(e.cmdAddAll, Qt::LeftButton);
+
+    QCOMPARE(e.lstSelectedEmployees->Count(), 7);
+    for (const auto &spy : resets)
+        QCOMPARE(spy->count(), 1);
+    for (const auto &spy : rowSignals)
+        QCOMPARE(spy->count(), 0);
 }
 
 QTEST_MAIN(tst_MoveAll)
