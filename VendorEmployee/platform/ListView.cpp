@@ -61,17 +61,59 @@ QString caseFolded(const QString &text)
     return folded;
 }
 
+// What sorting needs of one column's text, kept with the text so that re-keying reads no
+// strings and most comparisons are integer ones.
+struct ColumnKey
+{
+    quint64 words[3] = {};          // the fold's first 24 code units (packedFold)
+    quint64 caseWord = ~quint64(0); // of an exact key: its upper-case letters, inverted
+    // The text is at most 24 ASCII characters, none NUL: the words and caseWord tell it all.
+    bool exact = true;
+};
+
+ColumnKey columnKey(const QString &text, const QString &fold)
+{
+    ColumnKey key;
+    for (int i = 0; i < 3; ++i)
+        key.words[i] = packedFold(fold, 8 * i);
+    const auto *data = reinterpret_cast<const char16_t *>(text.constData());
+    key.exact = text.size() <= 24;
+    quint64 upper = 0;
+    for (qsizetype i = 0; i < 24 && key.exact; ++i) {
+        const char16_t c = i < text.size() ? data[i] : u'a';
+        key.exact = c != 0 && c < 0x80;
+        upper = (upper << 1) | (c >= u'A' && c <= u'Z' ? 1 : 0);
+    }
+    // Two texts with the same ASCII fold differ only in letter case, and at the first difference
+    // the upper-case letter sorts first: inverting the mask makes that the smaller word.
+    key.caseWord = key.exact ? ~upper : 0;
+    return key;
+}
+
+// -1 or 1 when the keys alone order the texts, 0 when the texts are equal, 2 when only the
+// strings can tell.
+int compareKeys(const ColumnKey &a, const ColumnKey &b)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (a.words[i] != b.words[i])
+            return a.words[i] < b.words[i] ? -1 : 1;
+    }
+    if (!a.exact || !b.exact)
+        return 2;
+    if (a.caseWord != b.caseWord)
+        return a.caseWord < b.caseWord ? -1 : 1;
+    return 0;
+}
+
 } // namespace
 
 struct ListRow
 {
     QString text;
     QString subItems[2];
-    // Per column, kept with the text so that re-keying touches no string: the case-folded
-    // text, and its first 24 code units packed into three words (see packedFold) that order
-    // like the fold wherever they differ, so most comparisons read no string data.
+    // Per column: the case-folded text and its sort key.
     QString fold[3];
-    quint64 words[3][3] = {};
+    ColumnKey keys[3];
     quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
     ListModel *owner = nullptr; // null once the row has left its list
     bool removed = false;       // a tombstone: still in its slot until the slots are compacted
@@ -271,46 +313,45 @@ private:
     bool before(const ListRow *a, const ListRow *b) const
     {
         const int k = m_sortKey;
-        for (int i = 0; i < 3; ++i) {
-            if (a->words[k][i] != b->words[k][i])
-                return (a->words[k][i] < b->words[k][i]) != (m_sortOrder != 0);
+        int c = compareKeys(a->keys[k], b->keys[k]);
+        if (c == 2) {
+            c = a->fold[k].compare(b->fold[k]);
+            if (c == 0)
+                c = a->column(k).compare(b->column(k));
         }
-        int c = a->fold[k].compare(b->fold[k]);
-        if (c == 0)
-            c = a->column(k).compare(b->column(k));
         if (c != 0)
             return m_sortOrder == 0 ? c < 0 : c > 0;
         return a->seq < b->seq;
     }
     static void refold(ListRow *row, int column)
     {
-        QString &fold = row->fold[column];
-        fold = caseFolded(row->column(column));
-        for (int i = 0; i < 3; ++i)
-            row->words[column][i] = packedFold(fold, 8 * i);
+        row->fold[column] = caseFolded(row->column(column));
+        row->keys[column] = columnKey(row->column(column), row->fold[column]);
     }
 
     // Sorts the slots, calling aboutToChange first; false (and no call) when they were in order.
-    // The sort runs over a contiguous copy of the packed words, which keeps it in the cache.
+    // The sort runs over a contiguous copy of the keys, which keeps it in the cache.
     template <typename AboutToChange> bool sortSlots(AboutToChange aboutToChange)
     {
         struct Entry
         {
-            quint64 key[3];
+            ColumnKey key;
+            quint64 seq;
             ListRow *row;
         };
         const int k = m_sortKey;
         std::vector<Entry> entries;
         entries.reserve(m_slots.size());
         for (ListRow *row : m_slots)
-            entries.push_back({{row->words[k][0], row->words[k][1], row->words[k][2]}, row});
+            entries.push_back({row->keys[k], row->seq, row});
         const bool descending = m_sortOrder != 0;
         const auto less = [this, descending](const Entry &a, const Entry &b) {
-            for (int i = 0; i < 3; ++i) {
-                if (a.key[i] != b.key[i])
-                    return (a.key[i] < b.key[i]) != descending;
-            }
-            return before(a.row, b.row);
+            const int c = compareKeys(a.key, b.key);
+            if (c == 2)
+                return before(a.row, b.row);
+            if (c != 0)
+                return (c < 0) != descending;
+            return a.seq < b.seq;
         };
         if (std::is_sorted(entries.begin(), entries.end(), less))
             return false;

@@ -107,6 +107,9 @@ void tst_ListView::sorting_data()
         << QStringList{"7", "12", "100"};
     QTest::newRow("case folded, upper case first on a tie")
         << 0 << 0 << false << QStringList{"b", "a", "B", "A"} << QStringList{"A", "a", "B", "b"};
+    QTest::newRow("case decides a tie, position by position")
+        << 0 << 0 << false << QStringList{"ab", "aB", "Ab", "AB", "ab"}
+        << QStringList{"AB", "Ab", "aB", "ab", "ab"};
     QTest::newRow("case folded descending")
         << 0 << 1 << true << QStringList{"b", "a", "B", "A"} << QStringList{"b", "B", "a", "A"};
     QTest::newRow("names") << 1 << 0 << false
@@ -501,7 +504,7 @@ struct Reference
 void tst_ListView::randomOperationsMatchReference_data()
 {
     QTest::addColumn<quint32>("seed");
-    for (quint32 seed : {1u, 2u, 3u, 4u, 5u, 6u})
+    for (quint32 seed = 1; seed <= 12; ++seed)
         QTest::addRow("seed %u", seed) << seed;
 }
 
@@ -513,7 +516,11 @@ void tst_ListView::randomOperationsMatchReference()
     Reference ref;
     quint64 seq = 0;
     // Few distinct texts, mixed case and non-ASCII, so that ties and folds come up often.
-    const QStringList words{"a", "A", "b", "B", "ab", "aB", "10", "9", "", "\u00e9", "\u00c9", "z"};
+    const QStringList words{"a", "A", "b", "B", "ab", "aB", "10", "9", "", "\u00e9", "\u00c9", "z",
+                            // Past the 24 code units the packed keys hold.
+                            "abcdefghijklmnopqrstuvwxyz1", "ABCDEFGHIJKLMNOPQRSTUVWXYz0",
+                            "abcdefghijklmnopqrstuvwxy", "abcdefghijklmnopqrstuvwX",
+                            "abcdefghijklmnopqrstuvwx", "Abcdefghijklmnopqrstuvwx"};
     const auto word = [&] { return words.at(random.bounded(int(words.size()))); };
     const auto randomPosition = [&] { return 1 + random.bounded(int(ref.rows.size())); };
 
