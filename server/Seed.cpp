@@ -81,6 +81,8 @@ SeedData generatedSeed(std::int64_t count)
         data.employees.push_back({id, personName(random), true});
         if (id % 4 == 0)
             data.links.push_back({1, id});
+        if (id % 2 == 0)
+            data.links.push_back({2, id});
     }
     return data;
 }

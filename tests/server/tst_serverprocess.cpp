@@ -517,6 +517,12 @@ void tst_ServerProcess::generatedSeed()
     QCOMPARE(doc.nonSelected.size(), 750);
     QCOMPARE(doc.selected.size(), 250);
     QCOMPARE(doc.selected.first().id, 4);
+    const Document second =
+        readDocument(httpRequest(m_server->port(), "GET", "/VendorEmployee.asp?VendorID=2").body);
+    QVERIFY2(second.ok, qPrintable(second.problem));
+    QCOMPARE(second.nonSelected.size(), 500);
+    QCOMPARE(second.selected.size(), 500);
+    QCOMPARE(second.selected.first().id, 2);
     QCOMPARE(count(QStringLiteral("SELECT count(*) FROM employees")), 1000);
 }
 
