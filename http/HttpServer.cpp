@@ -143,6 +143,11 @@ private:
             return answerError(bhttp::status::request_header_fields_too_large);
         if (!done)
             return readHeader();
+        // Within the byte limit a client can still send thousands of tiny fields, each one a
+        // node to allocate and a line for every handler that walks them.
+        const auto &fields = m_parser->get().base();
+        if (std::size_t(std::distance(fields.begin(), fields.end())) > m_limits.maxHeaderFields)
+            return answerError(bhttp::status::request_header_fields_too_large);
         onHeader();
     }
 

@@ -44,6 +44,7 @@ struct Limits
 {
     std::size_t maxBodyBytes = 16u * 1024 * 1024;  // beyond: 413
     std::size_t maxHeaderBytes = 16u * 1024;       // beyond: 431
+    std::size_t maxHeaderFields = 100;             // beyond: 431
     std::chrono::milliseconds readTimeout{10000};  // a request not fully read by then: closed
     std::size_t maxConnections = 1024;             // beyond: new connections closed at once
     unsigned threads = 2;                          // threads running handlers

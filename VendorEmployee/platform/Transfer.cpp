@@ -159,6 +159,11 @@ void Inet::Execute(const QString &url, const QString &operation, const QByteArra
 
     QNetworkRequest request(target);
     request.setTransferTimeout(int(d->timeout.count()));
+    // A post carries statements for this server alone: a redirect fails it rather than sending
+    // them on to another host (or, for 301 to 303, silently turning them into a GET).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         isPost ? QNetworkRequest::ManualRedirectPolicy
+                                : QNetworkRequest::SameOriginRedirectPolicy);
     const auto lines = QStringView(headers).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (QStringView line : lines) {
         line = line.trimmed();

@@ -51,6 +51,7 @@ public:
 
     QString url() const { return m_url; }
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     /// Everything the server wrote on standard error so far.
     QString log();
 
