@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 
 namespace KavriVendorEmp {
 
@@ -54,6 +56,36 @@ void switchOnDisplayOption26(ListView *list)
 {
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setAllColumnsShowFocus(true);
+}
+
+// The design's fixed widths suit a compact face; a wider one would cut captions and the counts
+// short, so the control steps its font down until the longest texts fit.
+void fitDesignFont(QWidget *control, std::initializer_list<std::pair<QWidget *, QString>> texts)
+{
+    constexpr qreal smallestPointSize = 6.0;
+    QFont font = control->font();
+    qreal size = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
+    const auto fits = [&](const QFont &candidate) {
+        const QFontMetrics metrics(candidate);
+        for (const auto &[widget, text] : texts) {
+            const QStyle *style = widget->style();
+            int room = widget->width();
+            if (qobject_cast<QRadioButton *>(widget))
+                room -= style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, widget) +
+                        style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, widget);
+            else if (qobject_cast<QPushButton *>(widget))
+                room -= 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, widget) + 4;
+            if (metrics.horizontalAdvance(text) > room)
+                return false;
+        }
+        return true;
+    };
+    while (size > smallestPointSize && !fits(font)) {
+        size -= 0.5;
+        font.setPointSizeF(size);
+    }
+    if (font != control->font())
+        control->setFont(font);
 }
 
 } // namespace
@@ -144,6 +176,14 @@ void VendorEmployeePrivate::createWidgets()
     mnuRemove->setObjectName(QStringLiteral("mnuRemove"));
     mnuRemoveItems = mnuRemove->addAction(QStringLiteral("Remove"));
     mnuRemoveItems->setObjectName(QStringLiteral("mnuRemoveItems"));
+
+    fitDesignFont(q, {{lblAllVendors, QStringLiteral("Non Selected Active Employees (32767):")},
+                      {lblSelVendors, QStringLiteral("Selected Employees (32767):")},
+                      {cmdCommit, cmdCommit->text()},
+                      {optList[0], optList[0]->text()},
+                      {optList[1], optList[1]->text()},
+                      {optFind[0], optFind[0]->text()},
+                      {optFind[1], optFind[1]->text()}});
 
     // The design's tab order, for the widgets that take focus.
     QWidget *const order[] = {txtVendorName, optFind[0],          txtVendorID,  optFind[1],
