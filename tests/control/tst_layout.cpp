@@ -144,6 +144,8 @@ private Q_SLOTS:
     void optionPairsAreIndependent();
     void removeMenuIsAPopup();
     void transferComponent();
+    void captionsFitTheirWidths_data();
+    void captionsFitTheirWidths();
 
 private:
     template <typename T = QWidget> T *child(const char *name) const
@@ -342,6 +344,38 @@ void tst_Layout::transferComponent()
     QCOMPARE(found.first()->parent(), m_control.get());
     // Invisible while running: not a widget at all.
     QVERIFY(!found.first()->isWidgetType());
+}
+
+void tst_Layout::captionsFitTheirWidths_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("reserved"); // room the widget keeps for its indicator or frame
+    QTest::newRow("largest non-selected count") << "lblAllVendors"
+                                                << "Non Selected Active Employees (32767):" << 0;
+    QTest::newRow("largest selected count") << "lblSelVendors"
+                                            << "Selected Employees (32767):" << 0;
+    QTest::newRow("commit") << "cmdCommit"
+                            << "Commit to Database" << 8;
+    QTest::newRow("non-selected option") << "optList(0)"
+                                         << "Non Selected Employees" << 16;
+    QTest::newRow("selected option") << "optList(1)"
+                                     << "Selected Employeess" << 16;
+    QTest::newRow("name option") << "optFind(0)"
+                                 << "Name" << 16;
+}
+
+// A host's default face is often wider than the design's; the texts must still show whole.
+void tst_Layout::captionsFitTheirWidths()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(int, reserved);
+    auto *widget = m_control->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    const int advance = QFontMetrics(widget->font()).horizontalAdvance(text);
+    QVERIFY2(advance + reserved <= widget->width(),
+             qPrintable(QStringLiteral("%1 px for %2 px").arg(advance).arg(widget->width())));
 }
 
 QTEST_MAIN(tst_Layout)
