@@ -1,7 +1,8 @@
 // kve_bench_chart IN.json OUT.png: the ratios of tools/bench's table as horizontal bars on a
 // logarithmic axis, one group per operation, each bar with its target drawn across it.
 //
-// IN.json: {"title": "...", "rows": [{"operation": "...", "ratios": [{"label": "...",
+// IN.json: {"title": "...", "rows": [{"operation": "...", "short": "...", "ratios": [{"label":
+// "...",
 //           "value": 1.4, "target": 2, "better": "lower"}, ...]}, ...]}
 
 #include <QFile>
@@ -105,7 +106,8 @@ int main(int argc, char **argv)
         const int groupHeight = int(ratios.size()) * barHeight;
         p.setPen(Qt::black);
         p.drawText(QRect(6, y, labelWidth - 12, groupHeight), Qt::AlignRight | Qt::AlignVCenter,
-                   row.value(QStringLiteral("operation")).toString());
+                   row.value(QStringLiteral("short"))
+                       .toString(row.value(QStringLiteral("operation")).toString()));
         for (const QJsonValue r : ratios) {
             const QJsonObject ratio = r.toObject();
             const double value = ratio.value(QStringLiteral("value")).toDouble();
