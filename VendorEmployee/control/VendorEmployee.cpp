@@ -22,6 +22,7 @@ VendorEmployee::VendorEmployee(QWidget *parent)
 {
     d->createWidgets();
     d->UserControl_Initialize();
+    d->describeWidgets();
     d->connectHandlers();
 }
 

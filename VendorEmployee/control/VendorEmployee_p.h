@@ -86,6 +86,10 @@ public:
     // control/Layout.cpp
     void createWidgets();
     void UserControl_Initialize();
+    // control/Accessibility.cpp: names, descriptions and tooltips for assistive technology.
+    void describeWidgets();
+    // The lists' accessible names are their count labels' texts: called wherever those change.
+    void syncListNames();
     // control/Handlers.cpp: binds every widget event to its handler.
     void connectHandlers();
     // control/VendorEmployee.cpp
@@ -115,6 +119,15 @@ public:
     // editing/MoveAll.cpp
     void cmdAddAll_Click();
     void cmdRemoveAll_Click();
+    // editing/Keyboard.cpp: keys that stand for a button, a double-click or the popup menu.
+    void lstEmployees_KeyDown(int key, int shift);
+    void lstSelectedEmployees_KeyDown(int key, int shift);
+    void txtFind_ReturnPressed();
+    // Opens mnuRemove under the current row of lstSelectedEmployees.
+    void showRemoveMenuAtCurrentRow();
+    // editing/DragDrop.cpp: a drop of the other list's rows is that direction's move-all.
+    void lstEmployees_DragDrop(const QString &source);
+    void lstSelectedEmployees_DragDrop(const QString &source);
     // editing/Selection.cpp
     void lstEmployees_Click();
     void lstSelectedEmployees_Click();

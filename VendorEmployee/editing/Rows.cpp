@@ -27,6 +27,7 @@ void VendorEmployeePrivate::RefreshCountLabels()
 {
     lblSelVendors->setText(CountLabels::selected(lstSelectedEmployees->Count()));
     lblAllVendors->setText(CountLabels::nonSelected(lstEmployees->Count()));
+    syncListNames();
 }
 
 void VendorEmployeePrivate::FinishMove(ListView *source, ListView *target)

@@ -108,6 +108,7 @@ void VendorEmployeePrivate::ReadEmployeeCounts()
     prbLoad->setMaximum(maximum);
     lblAllVendors->setText(CountLabels::nonSelected(m_nonSelectedCount));
     lblSelVendors->setText(CountLabels::selected(m_selectedCount));
+    syncListNames();
     m_progressCounter = 0;
 }
 

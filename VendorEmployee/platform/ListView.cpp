@@ -1,8 +1,12 @@
 #include "platform/ListView.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -244,8 +248,19 @@ public:
     {
         if (!index.isValid())
             return Qt::NoItemFlags;
-        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+               Qt::ItemNeverHasChildren;
     }
+    // A drag carries no rows, only the name of the list they are in: the control moves the
+    // source list's selected rows itself. Without removeRows the view never drops rows either.
+    QStringList mimeTypes() const override { return {ListView::dragMimeType()}; }
+    QMimeData *mimeData(const QModelIndexList &) const override
+    {
+        auto *data = new QMimeData;
+        data->setData(ListView::dragMimeType(), m_view->objectName().toUtf8());
+        return data;
+    }
+    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
 
     // Rows
     qsizetype count() const { return m_live; }
@@ -289,6 +304,9 @@ public:
     // Mouse state of the view: a left press seen, and the press that a double-click ended.
     bool leftPressed = false;
     bool doubleClicked = false;
+    // Type-ahead: the prefix typed so far and the time of its last key.
+    QString typed;
+    QElapsedTimer typedAt;
 
 private:
     // Marks our own changes to the selection model, so that its signals are not taken for user
@@ -975,6 +993,11 @@ ListView::ListView(QWidget *parent) : QTreeView(parent), m_model(std::make_uniqu
     header()->resizeSection(2, 0);
     setColumnHidden(2, true);
     showSortIndicator(this);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::MoveAction);
+    setDropIndicatorShown(false);
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection &selected, const QItemSelection &deselected) {
@@ -1171,6 +1194,110 @@ void ListView::mouseDoubleClickEvent(QMouseEvent *event)
         m_model->doubleClicked = true;
         Q_EMIT DblClick();
     }
+}
+
+void ListView::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int shift = (modifiers & Qt::ShiftModifier ? 1 : 0) |
+                      (modifiers & Qt::ControlModifier ? 2 : 0) |
+                      (modifiers & Qt::AltModifier ? 4 : 0);
+    const int key = event->key();
+    Q_EMIT KeyDown(key, shift);
+    // The base would pass Enter on to the parents, where a dialog's default button waits.
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Delete ||
+        key == Qt::Key_Menu || (key == Qt::Key_F10 && (modifiers & Qt::ShiftModifier))) {
+        event->accept();
+        return;
+    }
+    const QModelIndex current = currentIndex();
+    const QItemSelection selection = selectionModel()->selection();
+    QTreeView::keyPressEvent(event);
+    if (currentIndex() != current || selectionModel()->selection() != selection)
+        Q_EMIT KeySelect();
+}
+
+void ListView::keyboardSearch(const QString &search)
+{
+    const int rows = m_model->rowCount();
+    if (search.isEmpty() || rows == 0)
+        return;
+    const bool continues = m_model->typedAt.isValid() &&
+                           !m_model->typedAt.hasExpired(QApplication::keyboardInputInterval());
+    m_model->typed = continues ? m_model->typed + search : search;
+    m_model->typedAt.start();
+
+    // The same letter typed again steps on to the next row starting with it.
+    QString prefix = m_model->typed;
+    const bool repeated = prefix.size() > 1 && prefix.count(prefix.front()) == prefix.size();
+    if (repeated)
+        prefix.truncate(1);
+    const int here = currentIndex().isValid() ? currentIndex().row() : -1;
+    const int first = continues && !repeated && here >= 0 ? here : here + 1;
+    for (int i = 0; i < rows; ++i) {
+        const int r = (first + i) % rows;
+        const QModelIndex id = m_model->index(r, 0);
+        if (id.data().toString().startsWith(prefix, Qt::CaseInsensitive) ||
+            m_model->index(r, 1).data().toString().startsWith(prefix, Qt::CaseInsensitive)) {
+            setCurrentIndex(id);
+            scrollTo(id);
+            return;
+        }
+    }
+}
+
+QString ListView::dragMimeType()
+{
+    return QStringLiteral("application/x-kavrivendoremp-rows");
+}
+
+QString ListView::dragSource(const QMimeData *data)
+{
+    if (!data || !data->hasFormat(dragMimeType()))
+        return {};
+    return QString::fromUtf8(data->data(dragMimeType()));
+}
+
+namespace {
+
+// Whether `view` takes a drop of `data`: rows from another list, never its own.
+bool takesDrop(const ListView *view, const QMimeData *data)
+{
+    const QString source = ListView::dragSource(data);
+    return !source.isEmpty() && source != view->objectName();
+}
+
+void answerDrag(const ListView *view, QDropEvent *event)
+{
+    if (takesDrop(view, event->mimeData())) {
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+} // namespace
+
+void ListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    answerDrag(this, event);
+}
+
+void ListView::dragMoveEvent(QDragMoveEvent *event)
+{
+    answerDrag(this, event);
+}
+
+void ListView::dropEvent(QDropEvent *event)
+{
+    if (!takesDrop(this, event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::MoveAction);
+    event->accept();
+    Q_EMIT DragDrop(dragSource(event->mimeData()));
 }
 
 } // namespace KavriVendorEmp::platform

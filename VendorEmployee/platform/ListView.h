@@ -3,6 +3,10 @@
 #include <QString>
 #include <QTreeView>
 
+QT_BEGIN_NAMESPACE
+class QMimeData;
+QT_END_NAMESPACE
+
 #include <memory>
 #include <vector>
 
@@ -112,6 +116,17 @@ public:
     /// the rows' marks). Nesting is allowed. Bulk work (a load, a move of many rows) belongs in
     /// one: outside it every add, removal and mark change is its own model signal, and Qt
     /// revisits every persistent index (each selected range holds two) on each removal.
+    /// The MIME type of a drag of rows out of a list; its data is the source list's objectName
+    /// in UTF-8. A list accepts a drop of it from any list but itself.
+    static QString dragMimeType();
+    /// The source list a drag's data names, or the empty string when it is not a drag of rows.
+    static QString dragSource(const QMimeData *data);
+
+    /// Type-ahead: from the row after the current one (the current one while the typed prefix
+    /// grows), the next row whose ID or name starts with `search`, case-insensitively, becomes
+    /// the current and only selected row.
+    void keyboardSearch(const QString &search) override;
+
     class BulkUpdate
     {
     public:
@@ -132,11 +147,24 @@ Q_SIGNALS:
     /// Every mouse-button release over the list. button: 1 left, 2 right, 4 middle;
     /// shift: 1 Shift, 2 Ctrl, 4 Alt; x and y in twips.
     void MouseUp(int button, int shift, int x, int y);
+    /// Every key press, before the list handles it; key is a Qt::Key, shift as for MouseUp. The
+    /// list itself does nothing with Enter, Return, Delete, the menu key and Shift+F10: they are
+    /// the control's, and never travel on to the list's parents.
+    void KeyDown(int key, int shift);
+    /// A key press (navigation, Shift/Ctrl selection, type-ahead) changed the selection or the
+    /// current row.
+    void KeySelect();
+    /// A drag of rows from the list named `source` was dropped here.
+    void DragDrop(const QString &source);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     friend class ListItem;
