@@ -1,4 +1,5 @@
 # cmake -DBUILD_DIR=... -DGENERATOR=... -DBUILD_TYPE=... -DCONSUMER_SOURCE=... -DWORK_DIR=...
+#       [-DCONSUMER_FLAGS=<compile and link flags of the consumer>]
 #       -P InstallAndConsume.cmake
 foreach(var BUILD_DIR GENERATOR CONSUMER_SOURCE WORK_DIR)
     if(NOT DEFINED ${var})
@@ -42,6 +43,10 @@ set(common_args
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
     -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF
     -DEXPECTED_PREFIX=${prefix})
+if(CONSUMER_FLAGS)
+    list(APPEND common_args "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}"
+         "-DCMAKE_EXE_LINKER_FLAGS=${CONSUMER_FLAGS}")
+endif()
 find_program(ccache ccache)
 if(ccache)
     list(APPEND common_args -DCMAKE_CXX_COMPILER_LAUNCHER=${ccache})
