@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -14,6 +15,13 @@
 #include <exception>
 
 namespace vendoremp::host {
+
+namespace {
+
+const QString lastServerKey = QStringLiteral("last/server");
+const QString lastVendorKey = QStringLiteral("last/vendorID");
+
+} // namespace
 
 HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -51,6 +59,11 @@ HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(central);
     statusBar()->showMessage(tr("Enter a vendor ID and the server, then press Load."));
 
+    // The last vendor and server a load went to, offered again.
+    const QSettings settings;
+    m_vendorId->setText(settings.value(lastVendorKey).toString());
+    m_server->setText(settings.value(lastServerKey).toString());
+
     connect(m_load, &QPushButton::clicked, this, [this] { load(); });
     connect(m_vendorId, &QLineEdit::returnPressed, this, [this] { load(); });
     connect(m_server, &QLineEdit::returnPressed, this, [this] { load(); });
@@ -86,6 +99,12 @@ bool HostWindow::load()
     }
     statusBar()->showMessage(
         tr("Vendor %1 from %2").arg(m_vendorId->text().trimmed(), m_server->text()));
+    // An unattended run (a screenshot) leaves the user's remembered choice alone.
+    if (m_interactive) {
+        QSettings settings;
+        settings.setValue(lastVendorKey, m_vendorId->text().trimmed());
+        settings.setValue(lastServerKey, m_server->text());
+    }
     return true;
 }
 

@@ -17,6 +17,8 @@ class HostWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    /// Offers the vendor and server of the last load that went through (QSettings, under the
+    /// application's organisation and name).
     explicit HostWindow(QWidget *parent = nullptr);
     ~HostWindow() override;
 
@@ -28,6 +30,7 @@ public:
 
     /// Sets the control's vendor, then its server, which loads it: the order a host must keep.
     /// Returns false when the control refused the vendor ID; the lists are then left as they were.
+    /// A load that went through is remembered for the next start.
     bool load();
 
     KavriVendorEmp::VendorEmployee *control() const { return m_control; }

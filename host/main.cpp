@@ -12,6 +12,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("KavriVendorEmp"));
     QApplication::setApplicationName(QStringLiteral("vendoremp-host"));
 
     QCommandLineParser parser;
@@ -33,8 +34,11 @@ int main(int argc, char **argv)
     parser.process(app);
 
     vendoremp::host::HostWindow window;
-    window.setVendorIdText(parser.value(vendorOption));
-    window.setServerText(parser.value(serverOption));
+    // Options override what the window remembered.
+    if (parser.isSet(vendorOption))
+        window.setVendorIdText(parser.value(vendorOption));
+    if (parser.isSet(serverOption))
+        window.setServerText(parser.value(serverOption));
     const QString screenshot = parser.value(screenshotOption);
     window.setInteractive(screenshot.isEmpty());
     window.show();
