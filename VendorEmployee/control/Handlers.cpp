@@ -51,13 +51,11 @@ void VendorEmployeePrivate::connectHandlers()
     KVE_BIND(lstSelectedEmployees, &ListView::MouseUp, lstSelectedEmployees_MouseUp);
     KVE_BIND(mnuRemoveItems, &QAction::triggered, mnuRemoveItems_Click);
 
-    // Keys and drops stand for the buttons, double-clicks and menu above; a selection made by
-    // keys is a click's.
+    // Keys and drops stand for the buttons, double-clicks and menu above. A selection made by
+    // keys is not a click: the move buttons keep the state the last click gave them.
     KVE_BIND(lstEmployees, &ListView::KeyDown, lstEmployees_KeyDown);
-    KVE_BIND(lstEmployees, &ListView::KeySelect, lstEmployees_Click);
     KVE_BIND(lstEmployees, &ListView::DragDrop, lstEmployees_DragDrop);
     KVE_BIND(lstSelectedEmployees, &ListView::KeyDown, lstSelectedEmployees_KeyDown);
-    KVE_BIND(lstSelectedEmployees, &ListView::KeySelect, lstSelectedEmployees_Click);
     KVE_BIND(lstSelectedEmployees, &ListView::DragDrop, lstSelectedEmployees_DragDrop);
     KVE_BIND(txtVendorID, &QLineEdit::returnPressed, txtFind_ReturnPressed);
     KVE_BIND(txtVendorName, &QLineEdit::returnPressed, txtFind_ReturnPressed);
