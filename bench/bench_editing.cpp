@@ -192,14 +192,3 @@ BENCHMARK(BM_ClickClearingOtherList)->Unit(benchmark::kMillisecond)->UseRealTime
 BENCHMARK(BM_FindByNameOnLastRow)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
