@@ -3,6 +3,7 @@
 //
 // Each timed step is the handler plus the event processing that brings the view up to date.
 
+#include "BenchRows.h"
 #include "editing/ChangeCode.h"
 #include "platform/ListView.h"
 
@@ -24,12 +25,7 @@ using KavriVendorEmp::platform::ListView;
 
 namespace {
 
-int rowCount()
-{
-    const char *value = std::getenv("KVE_BENCH_ROWS");
-    const int rows = value ? std::atoi(value) : 0;
-    return rows > 0 ? rows : 32767;
-}
+using kvebench::rowCount;
 
 // 16,000 of 32,767, scaled to the row count.
 int selectedCount(int rows)

@@ -1,5 +1,6 @@
 // The list view at the size the control allows: 32,767 rows (KVE_BENCH_ROWS overrides).
 
+#include "BenchRows.h"
 #include "platform/ListView.h"
 
 #include <QApplication>
@@ -16,12 +17,7 @@ using KavriVendorEmp::platform::ListView;
 
 namespace {
 
-int rowCount()
-{
-    bool ok = false;
-    const int rows = qEnvironmentVariableIntValue("KVE_BENCH_ROWS", &ok);
-    return ok && rows > 0 ? rows : 32767;
-}
+using kvebench::rowCount;
 
 struct Employee
 {

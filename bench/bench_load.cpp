@@ -4,6 +4,7 @@
 // Each timed step is the ServerName put plus the event processing that brings both views up to
 // date. The control is shown, so the views really lay out and paint what the load gave them.
 
+#include "BenchRows.h"
 #include "platform/ListView.h"
 #include "support/FixtureServer.h"
 
@@ -21,12 +22,7 @@ using KavriVendorEmp::platform::ListView;
 
 namespace {
 
-int rowCount()
-{
-    const char *value = std::getenv("KVE_BENCH_ROWS");
-    const int rows = value ? std::atoi(value) : 0;
-    return rows > 0 ? rows : 32767;
-}
+using kvebench::rowCount;
 
 QList<QPair<QString, QString>> employees(int first, int count)
 {
