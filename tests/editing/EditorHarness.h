@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -215,6 +216,27 @@ public:
     QLineEdit *txtVendorName = nullptr;
     QLabel *lblAllVendors = nullptr;
     QLabel *lblSelVendors = nullptr;
+};
+
+// Records, and closes, any popup that opens while it lives; a popup that should not open must not
+// leave the test waiting in its event loop.
+class PopupCatcher : public QObject
+{
+public:
+    PopupCatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                opened = true;
+                popup->close();
+            }
+        });
+        m_timer.start(10);
+    }
+    bool opened = false;
+
+private:
+    QTimer m_timer;
 };
 
 } // namespace kvetest

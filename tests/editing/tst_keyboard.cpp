@@ -31,25 +31,6 @@ void chooseRemove(Editor &e, const std::function<void()> &open)
     QApplication::setActiveWindow(e.control.get());
 }
 
-// Closes any popup that opens while it lives, and remembers that one did.
-class PopupCatcher : public QObject
-{
-public:
-    PopupCatcher()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (QWidget *popup = QApplication::activePopupWidget()) {
-                opened = true;
-                popup->close();
-            }
-        });
-        m_timer.start(10);
-    }
-    bool opened = false;
-
-private:
-    QTimer m_timer;
-};
 
 void waitOutTypeAhead()
 {

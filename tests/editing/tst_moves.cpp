@@ -45,26 +45,6 @@ void moveRow(Editor &e, ListView *source, const QString &id, Entry entry)
     }
 }
 
-// Records, and closes, any popup that opens while it lives; a popup that should not open must not
-// leave the test waiting in its event loop.
-class PopupCatcher : public QObject
-{
-public:
-    PopupCatcher()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (QWidget *popup = QApplication::activePopupWidget()) {
-                opened = true;
-                popup->close();
-            }
-        });
-        m_timer.start(10);
-    }
-    bool opened = false;
-
-private:
-    QTimer m_timer;
-};
 
 struct Snapshot
 {
