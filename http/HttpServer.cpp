@@ -39,6 +39,9 @@ constexpr std::chrono::milliseconds kLingerAfterError{2000};
 // is malformed.
 constexpr std::size_t kBufferSlack = 64 * 1024;
 
+// The most the parser reads at once.
+constexpr std::size_t kBodyReadBytes = 64 * 1024;
+
 bool isHttpError(const error_code &ec)
 {
     return ec.category() == bhttp::make_error_code(bhttp::error::bad_method).category();
@@ -170,6 +173,18 @@ private:
 
     void readBody()
     {
+        // The buffer grows only as far as a read needs, and a read asks only for the room the
+        // buffer has: left alone, a large body arrives in reads of a few hundred bytes, each a
+        // round through the loop and a timer update. Room for the largest read the parser asks
+        // for, or for the rest of a shorter body, is made once per connection.
+        if (!m_parser->is_done()) {
+            const auto remaining = m_parser->content_length_remaining();
+            const std::size_t want =
+                remaining ? std::size_t(std::min<std::uint64_t>(*remaining, kBodyReadBytes))
+                          : kBodyReadBytes;
+            if (m_buffer.capacity() - m_buffer.size() < want)
+                m_buffer.reserve(std::min(m_buffer.size() + want, m_buffer.max_size()));
+        }
         bhttp::async_read(m_stream, m_buffer, *m_parser,
                           beast::bind_front_handler(&Session::onRequest, shared_from_this()));
     }
