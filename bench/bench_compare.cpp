@@ -21,7 +21,6 @@
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
@@ -239,7 +238,8 @@ struct Control
 };
 
 // ---------------------------------------------------------------------------------------------
-// The limit: rows in a vector, one model reset per change, a QTreeView with uniform row heights.
+// The limit: rows in a vector, one model reset per change, a QTreeView with uniform row heights
+// whose selection model holds the selected rows.
 
 struct Row
 {
@@ -270,8 +270,6 @@ public:
     QVariant data(const QModelIndex &index, int role) const override
     {
         const Row &row = rows[std::size_t(index.row())];
-        if (role == Qt::BackgroundRole)
-            return row.selected ? QVariant(QPalette().highlight()) : QVariant();
         if (role != Qt::DisplayRole)
             return {};
         return index.column() == 0 ? row.id : index.column() == 1 ? row.name : row.code;
@@ -295,6 +293,25 @@ struct LimitList
         view.setModel(&model);
         view.resize(265, 185);
         view.show();
+    }
+    // The marked rows become the view's selection, as runs of adjacent rows: what the keyboard,
+    // a drag and accessibility read. The reset that came with the change has cleared it.
+    void showSelection()
+    {
+        QItemSelection selection;
+        const auto &r = model.rows;
+        for (std::size_t i = 0; i < r.size();) {
+            if (!r[i].selected) {
+                ++i;
+                continue;
+            }
+            const std::size_t first = i;
+            while (i < r.size() && r[i].selected)
+                ++i;
+            selection.append(QItemSelectionRange(model.index(int(first), 0),
+                                                 model.index(int(i - 1), 2)));
+        }
+        view.selectionModel()->select(selection, QItemSelectionModel::Select);
     }
 };
 
@@ -340,6 +357,7 @@ struct Limit
                 std::inplace_merge(target.begin(), target.begin() + middle, target.end(), byCode);
             });
         });
+        to.showSelection();
         settle();
     }
     template <typename Pick> static void select(LimitList &list, Pick pick)
@@ -348,6 +366,7 @@ struct Limit
             for (std::size_t i = 0; i < rows.size(); ++i)
                 rows[i].selected = pick(int(i), rows[i]);
         });
+        list.showSelection();
         settle();
     }
     static void selectSpread(LimitList &list, int count)

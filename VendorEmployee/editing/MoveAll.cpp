@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <utility>
 #include <vector>
 
 namespace KavriVendorEmp {
@@ -25,9 +26,7 @@ struct Direction
 struct SelectedRow
 {
     int position;
-    QString id;
-    QString name;
-    QString code;
+    ListItem item;
 };
 
 void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
@@ -44,9 +43,9 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         return;
     std::vector<SelectedRow> rows;
     for (int i = 1; i <= count; ++i) {
-        const ListItem item = source->Item(i);
+        ListItem item = source->Item(i);
         if (item.Selected())
-            rows.push_back({i, item.Text(), item.SubItems(1), item.SubItems(2)});
+            rows.push_back({i, std::move(item)});
     }
     if (target->Count() + qsizetype(rows.size()) > maxRows)
         return;
@@ -58,7 +57,7 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         // what was selected there before; every later row adds to the selection.
         target->setMultiSelect(false);
         for (const SelectedRow &row : rows) {
-            d->CopyEmployeeRow(row.id, row.name, row.code, target).setSelected(true);
+            d->CopyEmployeeRow(row.item, target).setSelected(true);
             target->setMultiSelect(true);
         }
         // From the last to the first, so that the positions still to come stay valid.

@@ -8,18 +8,32 @@
 
 namespace KavriVendorEmp {
 
+namespace {
+
+// Rebuilt from the ID: the source code only tells whether the row left its home list.
+QString movedCode(const QString &id, const QString &sourceCode, bool toSelected)
+{
+    QString code = ChangeCode::baseCode(id);
+    if (ChangeCode::isNumeric(sourceCode))
+        code += toSelected ? u'N' : u'D';
+    return code;
+}
+
+} // namespace
+
 ListItem VendorEmployeePrivate::CopyEmployeeRow(const QString &id, const QString &name,
                                                 const QString &sourceCode, ListView *target)
 {
     ListItem row = target->Add(id);
     row.setSubItems(1, name);
-    // Rebuilt from the ID: the source code only tells whether the row left its home list.
-    row.setSubItems(2, ChangeCode::baseCode(id));
-    if (ChangeCode::isNumeric(sourceCode)) {
-        const QString suffix =
-            target == lstSelectedEmployees ? QStringLiteral("N") : QStringLiteral("D");
-        row.setSubItems(2, row.SubItems(2) + suffix);
-    }
+    row.setSubItems(2, movedCode(id, sourceCode, target == lstSelectedEmployees));
+    return row;
+}
+
+ListItem VendorEmployeePrivate::CopyEmployeeRow(const ListItem &source, ListView *target)
+{
+    ListItem row = target->AddCopy(source);
+    row.setSubItems(2, movedCode(row.Text(), row.SubItems(2), target == lstSelectedEmployees));
     return row;
 }
 

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <utility>
 
@@ -41,26 +42,45 @@ quint64 packedFold(const QString &fold, qsizetype from)
     return word;
 }
 
-// QString::toCaseFolded, with the common ASCII case done here: the general case goes through
-// the Unicode tables one character at a time, which dominated re-keying a large list.
+// The case fold of each code unit below 0x250 (ASCII, Latin-1, Latin Extended-A and -B), taken
+// from Qt once; 0 where the fold is not a single code unit.
+const std::array<char16_t, 0x250> &latinFolds()
+{
+    static const std::array<char16_t, 0x250> folds = [] {
+        std::array<char16_t, 0x250> table{};
+        for (char16_t c = 1; c < table.size(); ++c) {
+            const QString fold = QString(QChar(c)).toCaseFolded();
+            table[c] = fold.size() == 1 ? fold.front().unicode() : 0;
+        }
+        return table;
+    }();
+    return folds;
+}
+
+// QString::toCaseFolded, with the Latin scripts done from a table: the general case goes through
+// the Unicode tables one character at a time, which dominated filling and re-keying a large list.
 QString caseFolded(const QString &text)
 {
+    const auto &folds = latinFolds();
     const auto *data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
-    qsizetype firstUpper = -1;
+    qsizetype firstChange = -1;
     for (qsizetype i = 0; i < size; ++i) {
-        if (data[i] >= 0x80)
+        const char16_t c = data[i];
+        if (c == 0)
+            continue;
+        if (c >= folds.size() || folds[c] == 0)
             return text.toCaseFolded();
-        if (firstUpper < 0 && data[i] >= u'A' && data[i] <= u'Z')
-            firstUpper = i;
+        if (firstChange < 0 && folds[c] != c)
+            firstChange = i;
     }
-    if (firstUpper < 0)
+    if (firstChange < 0)
         return text; // shares the text's data
     QString folded = text;
     char16_t *out = reinterpret_cast<char16_t *>(folded.data());
-    for (qsizetype i = firstUpper; i < size; ++i) {
-        if (out[i] >= u'A' && out[i] <= u'Z')
-            out[i] = char16_t(out[i] + (u'a' - u'A'));
+    for (qsizetype i = firstChange; i < size; ++i) {
+        if (out[i] != 0)
+            out[i] = folds[out[i]];
     }
     return folded;
 }
@@ -75,22 +95,36 @@ struct ColumnKey
     bool exact = true;
 };
 
-ColumnKey columnKey(const QString &text, const QString &fold)
+// The key of `text`. Only a text the key cannot tell whole needs its case fold kept, in `fold`;
+// for the others `fold` is left empty, which spares a string per row and column.
+ColumnKey columnKey(const QString &text, QString &fold)
 {
     ColumnKey key;
-    for (int i = 0; i < 3; ++i)
-        key.words[i] = packedFold(fold, 8 * i);
     const auto *data = reinterpret_cast<const char16_t *>(text.constData());
-    key.exact = text.size() <= 24;
+    const qsizetype size = text.size();
+    key.exact = size <= 24;
+    for (qsizetype i = 0; i < size && key.exact; ++i)
+        key.exact = data[i] != 0 && data[i] < 0x80;
+    if (!key.exact) {
+        fold = caseFolded(text);
+        for (int i = 0; i < 3; ++i)
+            key.words[i] = packedFold(fold, 8 * i);
+        key.caseWord = 0;
+        return key;
+    }
+    // The ASCII fold, packed as packedFold would pack it.
+    fold = QString();
     quint64 upper = 0;
-    for (qsizetype i = 0; i < 24 && key.exact; ++i) {
-        const char16_t c = i < text.size() ? data[i] : u'a';
-        key.exact = c != 0 && c < 0x80;
-        upper = (upper << 1) | (c >= u'A' && c <= u'Z' ? 1 : 0);
+    for (qsizetype i = 0; i < 24; ++i) {
+        const char16_t c = i < size ? data[i] : 0;
+        const bool isUpper = c >= u'A' && c <= u'Z';
+        quint64 &word = key.words[i / 8];
+        word = (word << 8) | (isUpper ? c + (u'a' - u'A') : c);
+        upper = (upper << 1) | (isUpper ? 1 : 0);
     }
     // Two texts with the same ASCII fold differ only in letter case, and at the first difference
     // the upper-case letter sorts first: inverting the mask makes that the smaller word.
-    key.caseWord = key.exact ? ~upper : 0;
+    key.caseWord = ~upper;
     return key;
 }
 
@@ -115,7 +149,7 @@ struct ListRow
 {
     QString text;
     QString subItems[2];
-    // Per column: the case-folded text and its sort key.
+    // Per column: the sort key, and the case-folded text where the key is not exact.
     QString fold[3];
     ColumnKey keys[3];
     quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
@@ -276,6 +310,7 @@ public:
         return rowAt(pos);
     }
     ListRow *add(const QString &text);
+    ListRow *addCopy(const ListRow &from);
     void remove(qsizetype pos);
     void clear();
     ListRow *find(const QString &text);
@@ -333,7 +368,7 @@ private:
         const int k = m_sortKey;
         int c = compareKeys(a->keys[k], b->keys[k]);
         if (c == 2) {
-            c = a->fold[k].compare(b->fold[k]);
+            c = foldOf(a, k).compare(foldOf(b, k));
             if (c == 0)
                 c = a->column(k).compare(b->column(k));
         }
@@ -343,8 +378,13 @@ private:
     }
     static void refold(ListRow *row, int column)
     {
-        row->fold[column] = caseFolded(row->column(column));
         row->keys[column] = columnKey(row->column(column), row->fold[column]);
+    }
+    // Needed only where two keys tie on their first 24 folded code units, so seldom that an
+    // exact key's fold is made afresh.
+    static QString foldOf(const ListRow *row, int column)
+    {
+        return row->keys[column].exact ? caseFolded(row->column(column)) : row->fold[column];
     }
 
     // Sorts the slots, calling aboutToChange first; false (and no call) when they were in order.
@@ -371,10 +411,16 @@ private:
                 return (c < 0) != descending;
             return a.seq < b.seq;
         };
-        if (std::is_sorted(entries.begin(), entries.end(), less))
+        const auto unsorted = std::is_sorted_until(entries.begin(), entries.end(), less);
+        if (unsorted == entries.end())
             return false;
         aboutToChange();
-        std::sort(entries.begin(), entries.end(), less);
+        // Rows appended in order to rows in order (a move of many rows into a list) only need
+        // merging.
+        if (std::is_sorted(unsorted, entries.end(), less))
+            std::inplace_merge(entries.begin(), unsorted, entries.end(), less);
+        else
+            std::sort(entries.begin(), entries.end(), less);
         for (std::size_t i = 0; i < entries.size(); ++i)
             m_slots[i] = entries[i].row;
         return true;
@@ -406,6 +452,7 @@ private:
         return m_liveSlots.prefix(slot) - 1;
     }
 
+    ListRow *insert(ListRow *row);
     void compact();
     void ensureOrdered();
     void bulkChange();
@@ -500,9 +547,28 @@ ListRow *ListModel::add(const QString &text)
 {
     auto *row = new ListRow;
     row->text = text;
+    refold(row, 0);
+    return insert(row);
+}
+
+ListRow *ListModel::addCopy(const ListRow &from)
+{
+    auto *row = new ListRow;
+    row->text = from.text;
+    for (int n = 0; n < 2; ++n)
+        row->subItems[n] = from.subItems[n];
+    for (int column = 0; column < platform::columnCount; ++column) {
+        row->fold[column] = from.fold[column];
+        row->keys[column] = from.keys[column];
+    }
+    return insert(row);
+}
+
+// Takes a new row, texts and keys set, into its sorted place.
+ListRow *ListModel::insert(ListRow *row)
+{
     row->seq = m_nextSeq++;
     row->owner = this;
-    refold(row, 0);
 
     if (m_bulk > 0) {
         bulkChange();
@@ -1027,6 +1093,11 @@ int ListView::Count() const
 ListItem ListView::Add(const QString &text)
 {
     return ListItem(m_model->add(text));
+}
+
+ListItem ListView::AddCopy(const ListItem &row)
+{
+    return ListItem(m_model->addCopy(row.row()));
 }
 
 void ListView::Remove(int position)

@@ -77,6 +77,10 @@ public:
     int Count() const;
     /// Adds a row with that text and no sub-items, at its sorted place; returns it.
     ListItem Add(const QString &text);
+    /// Adds a row with the text and sub-items of `row` (a row of this list or of another), at its
+    /// sorted place; returns it. The same as Add and two setSubItems, for less: the sort keys
+    /// come with the texts.
+    ListItem AddCopy(const ListItem &row);
     void Remove(int position);
     ListItem Item(int position);
     void Clear();

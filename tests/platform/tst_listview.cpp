@@ -78,6 +78,7 @@ private Q_SLOTS:
     void removeSelectedFromLastDown();
     void randomOperationsMatchReference_data();
     void randomOperationsMatchReference();
+    void foldsMatchQt();
     void columnHeaders();
     void clickAfterSelectionChanged();
     void clickBelowRows();
@@ -334,7 +335,21 @@ void tst_ListView::handles()
     QVERIFY_THROWS_EXCEPTION(std::out_of_range, list.Item(3));
     QVERIFY_THROWS_EXCEPTION(std::out_of_range, list.Remove(-1));
     QVERIFY_THROWS_EXCEPTION(std::out_of_range, a.SubItems(3));
+    QVERIFY_THROWS_EXCEPTION(std::logic_error, list.AddCopy(c));
     QCOMPARE(list.Count(), 2);
+
+    // A copy into another list is a row of its own there, sorted by its own keys.
+    ListView other;
+    other.setSortKey(1);
+    ListItem named = list.Item(1);
+    named.setSubItems(1, QStringLiteral("\u00c9mile"));
+    other.Add(QStringLiteral("z")).setSubItems(1, QStringLiteral("emma"));
+    const ListItem copy = other.AddCopy(named);
+    QVERIFY(copy != named);
+    QCOMPARE(other.indexOf(copy), 2);
+    QCOMPARE(copy.Text(), named.Text());
+    QCOMPARE(copy.SubItems(1), named.SubItems(1));
+    QVERIFY(!copy.Selected());
 
     ListItem survivor;
     {
@@ -501,6 +516,38 @@ struct Reference
 
 } // namespace
 
+// Every code unit up to past the Latin scripts, alone and after a capital, in bulk and one by
+// one: the order is the one QString::toCaseFolded gives.
+void tst_ListView::foldsMatchQt()
+{
+    QStringList texts;
+    for (char16_t c = 1; c < 0x300; ++c) {
+        if (QChar::isSurrogate(c))
+            continue;
+        texts << QString(QChar(c)) << QStringLiteral("K") + QChar(c) + QStringLiteral("x");
+    }
+    // Longer than the packed keys, so that the folds themselves are compared.
+    texts << QStringLiteral("\u00c9cole normale sup\u00e9rieure de Lyon")
+          << QStringLiteral("\u00e9cole normale sup\u00e9rieure de lyon")
+          << QStringLiteral("ECOLE NORMALE SUPERIEURE DE LYON");
+    QStringList expected = texts;
+    std::stable_sort(expected.begin(), expected.end(), [](const QString &a, const QString &b) {
+        const int c = a.toCaseFolded().compare(b.toCaseFolded());
+        return c != 0 ? c < 0 : a.compare(b) < 0;
+    });
+    for (const bool bulk : {true, false}) {
+        ListView list;
+        {
+            std::optional<ListView::BulkUpdate> update;
+            if (bulk)
+                update.emplace(&list);
+            for (const QString &text : texts)
+                list.Add(text);
+        }
+        QCOMPARE(::texts(list), expected);
+    }
+}
+
 void tst_ListView::randomOperationsMatchReference_data()
 {
     QTest::addColumn<quint32>("seed");
@@ -532,9 +579,15 @@ void tst_ListView::randomOperationsMatchReference()
             const int op = random.bounded(9);
             if (op <= 2 || ref.rows.empty()) {
                 ReferenceRow row{{word(), word(), word()}, seq++, false, {}};
-                row.item = list.Add(row.columns[0]);
-                row.item.setSubItems(1, row.columns[1]);
-                row.item.setSubItems(2, row.columns[2]);
+                if (op == 2 && !ref.rows.empty()) {
+                    const ReferenceRow &from = ref.rows[randomPosition() - 1];
+                    std::copy(std::begin(from.columns), std::end(from.columns), row.columns);
+                    row.item = list.AddCopy(from.item);
+                } else {
+                    row.item = list.Add(row.columns[0]);
+                    row.item.setSubItems(1, row.columns[1]);
+                    row.item.setSubItems(2, row.columns[2]);
+                }
                 if (ref.rows.empty())
                     ref.current = row.item;
                 ref.rows.push_back(row);
