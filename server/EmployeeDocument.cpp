@@ -1,5 +1,6 @@
 #include "server/EmployeeDocument.h"
 
+#include <array>
 #include <charconv>
 
 namespace vendoremp::server {
@@ -14,7 +15,7 @@ bool isXmlBlank(unsigned char c)
 }
 
 // Length of the valid UTF-8 sequence at s[i], or 0. Overlong forms and surrogates are invalid.
-std::size_t utf8Sequence(const std::string &s, std::size_t i, char32_t &cp)
+std::size_t utf8Sequence(std::string_view s, std::size_t i, char32_t &cp)
 {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
     const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xC0) == 0x80; };
@@ -43,7 +44,50 @@ std::size_t utf8Sequence(const std::string &s, std::size_t i, char32_t &cp)
     return 0;
 }
 
-void appendText(std::string &out, const std::string &name)
+// Bytes that go into the text as they are: ASCII that XML carries, markup characters and CR
+// aside. Nearly every name is made of these alone, so they are copied in whole runs.
+constexpr auto plainBytes = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; ++c)
+        plain[std::size_t(c)] = c != '&' && c != '<' && c != '>';
+    plain['\t'] = plain['\n'] = true;
+    return plain;
+}();
+
+// The character at name[i], which is not plain; returns the bytes it took.
+std::size_t appendSpecial(std::string &out, std::string_view name, std::size_t i)
+{
+    switch (name[i]) {
+    case '&':
+        out += "&amp;";
+        return 1;
+    case '<':
+        out += "&lt;";
+        return 1;
+    case '>':
+        out += "&gt;";
+        return 1;
+    case '\r':
+        out += "&#13;"; // a parser would turn a bare CR into LF
+        return 1;
+    default:
+        break;
+    }
+    char32_t cp = 0;
+    const std::size_t n = utf8Sequence(name, i, cp);
+    if (n == 0) {
+        out += replacement;
+        return 1;
+    }
+    const bool allowed = cp == 0x9 || cp == 0xA || (cp >= 0x20 && cp != 0xFFFE && cp != 0xFFFF);
+    if (allowed)
+        out.append(name.substr(i, n));
+    else
+        out += replacement;
+    return n;
+}
+
+void appendText(std::string &out, std::string_view name)
 {
     bool visible = false;
     for (unsigned char c : name) {
@@ -57,41 +101,15 @@ void appendText(std::string &out, const std::string &name)
         out += unnamedEmployee;
         return;
     }
-    for (std::size_t i = 0; i < name.size();) {
-        const char c = name[i];
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            ++i;
-            continue;
-        case '<':
-            out += "&lt;";
-            ++i;
-            continue;
-        case '>':
-            out += "&gt;";
-            ++i;
-            continue;
-        case '\r':
-            out += "&#13;";
-            ++i;
-            continue; // a parser would turn a bare CR into LF
-        default:
+    std::size_t i = 0;
+    while (i < name.size()) {
+        std::size_t end = i;
+        while (end < name.size() && plainBytes[static_cast<unsigned char>(name[end])])
+            ++end;
+        out.append(name.substr(i, end - i));
+        if (end == name.size())
             break;
-        }
-        char32_t cp = 0;
-        const std::size_t n = utf8Sequence(name, i, cp);
-        if (n == 0) {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        const bool allowed = cp == 0x9 || cp == 0xA || (cp >= 0x20 && cp != 0xFFFE && cp != 0xFFFF);
-        if (allowed)
-            out.append(name, i, n);
-        else
-            out += replacement;
-        i += n;
+        i = end + appendSpecial(out, name, end);
     }
 }
 
@@ -102,26 +120,71 @@ void appendNumber(std::string &out, std::int64_t value)
     out.append(buffer, result.ptr);
 }
 
-void appendSection(std::string &out, const char *tag, const std::vector<Employee> &employees)
+void appendRecord(std::string &out, std::int64_t id, std::string_view name)
 {
-    out += '<';
-    out += tag;
-    out += '>';
-    for (const Employee &e : employees) {
-        out += "<Employee><ID>";
-        appendNumber(out, e.id);
-        out += "</ID><Name>";
-        appendText(out, e.name);
-        out += "</Name></Employee>";
-    }
-    out += "</";
-    out += tag;
-    out += '>';
+    out += "<Employee><ID>";
+    appendNumber(out, id);
+    out += "</ID><Name>";
+    appendText(out, name);
+    out += "</Name></Employee>";
 }
+
+constexpr std::string_view documentHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VendorEmployees><Counts><Count><NonSelected>";
+constexpr std::string_view nonSelectedOpen = "<NonSelectedEmployees>";
+constexpr std::string_view nonSelectedClose = "</NonSelectedEmployees>";
+constexpr std::string_view selectedOpen = "<SelectedEmployees>";
+constexpr std::string_view selectedClose = "</SelectedEmployees>";
+constexpr std::string_view documentTail = "</VendorEmployees>\n";
 
 } // namespace
 
-std::string xmlText(const std::string &name)
+void EmployeeDocumentWriter::addNonSelected(std::int64_t id, std::string_view name)
+{
+    appendRecord(m_nonSelected, id, name);
+    ++m_nonSelectedCount;
+}
+
+void EmployeeDocumentWriter::addSelected(std::int64_t id, std::string_view name)
+{
+    appendRecord(m_selected, id, name);
+    ++m_selectedCount;
+}
+
+std::string EmployeeDocumentWriter::finish()
+{
+    std::string counts;
+    appendNumber(counts, m_nonSelectedCount);
+    counts += "</NonSelected><Selected>";
+    appendNumber(counts, m_selectedCount);
+    counts += "</Selected></Count></Counts>";
+
+    std::string out;
+    out.reserve(documentHead.size() + counts.size() + nonSelectedOpen.size() +
+                m_nonSelected.size() + nonSelectedClose.size() + selectedOpen.size() +
+                m_selected.size() + selectedClose.size() + documentTail.size());
+    out += documentHead;
+    out += counts;
+    out += nonSelectedOpen;
+    out += m_nonSelected;
+    out += nonSelectedClose;
+    out += selectedOpen;
+    out += m_selected;
+    out += selectedClose;
+    out += documentTail;
+    clear();
+    return out;
+}
+
+void EmployeeDocumentWriter::clear()
+{
+    m_nonSelected.clear();
+    m_selected.clear();
+    m_nonSelectedCount = 0;
+    m_selectedCount = 0;
+}
+
+std::string xmlText(std::string_view name)
 {
     std::string out;
     appendText(out, name);
@@ -131,23 +194,12 @@ std::string xmlText(const std::string &name)
 std::string writeEmployeeDocument(const std::vector<Employee> &nonSelected,
                                   const std::vector<Employee> &selected)
 {
-    std::size_t estimate = 256;
-    for (const auto *list : {&nonSelected, &selected}) {
-        for (const Employee &e : *list)
-            estimate += 64 + e.name.size();
-    }
-    std::string out;
-    out.reserve(estimate);
-    out +=
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VendorEmployees><Counts><Count><NonSelected>";
-    appendNumber(out, std::int64_t(nonSelected.size()));
-    out += "</NonSelected><Selected>";
-    appendNumber(out, std::int64_t(selected.size()));
-    out += "</Selected></Count></Counts>";
-    appendSection(out, "NonSelectedEmployees", nonSelected);
-    appendSection(out, "SelectedEmployees", selected);
-    out += "</VendorEmployees>\n";
-    return out;
+    EmployeeDocumentWriter writer;
+    for (const Employee &e : nonSelected)
+        writer.addNonSelected(e.id, e.name);
+    for (const Employee &e : selected)
+        writer.addSelected(e.id, e.name);
+    return writer.finish();
 }
 
 } // namespace vendoremp::server

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vendoremp::server {
@@ -26,12 +27,30 @@ struct Employee
 /// load stops at it.
 inline constexpr const char *unnamedEmployee = "(no name)";
 
-/// UTF-8 XML. Names are escaped; bytes that are not valid UTF-8 and characters XML cannot carry
-/// become U+FFFD.
+/// Writes the document from rows as they come, so that a store need not hold them: the records
+/// of each section in the order added. UTF-8 XML. Names are escaped; bytes that are not valid
+/// UTF-8 and characters XML cannot carry become U+FFFD.
+class EmployeeDocumentWriter
+{
+public:
+    void addNonSelected(std::int64_t id, std::string_view name);
+    void addSelected(std::int64_t id, std::string_view name);
+    /// The document of every record added; the writer is empty again afterwards.
+    std::string finish();
+    /// Forgets every record added.
+    void clear();
+
+private:
+    std::string m_nonSelected;
+    std::string m_selected;
+    std::int64_t m_nonSelectedCount = 0;
+    std::int64_t m_selectedCount = 0;
+};
+
 std::string writeEmployeeDocument(const std::vector<Employee> &nonSelected,
                                   const std::vector<Employee> &selected);
 
 /// The name as the document carries it: escaped, cleaned, never empty.
-std::string xmlText(const std::string &name);
+std::string xmlText(std::string_view name);
 
 } // namespace vendoremp::server

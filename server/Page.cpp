@@ -101,11 +101,10 @@ http::Response Page::load(const http::Request &request) const
     if (!vendorId)
         return text(400, "VendorID must be a decimal integer.");
 
-    const std::optional<VendorEmployees> employees = m_store.vendorEmployees(*vendorId);
-    if (!employees)
+    EmployeeDocumentWriter document;
+    if (!m_store.vendorEmployees(*vendorId, document))
         return text(404, "There is no vendor " + std::to_string(*vendorId) + ".");
-    http::Response r =
-        text(200, writeEmployeeDocument(employees->nonSelected, employees->selected));
+    http::Response r = text(200, document.finish());
     r.contentType = "text/xml; charset=utf-8";
     return r;
 }

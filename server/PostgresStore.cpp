@@ -99,16 +99,17 @@ public:
     Result &operator=(const Result &) = delete;
 
     int rows() const { return PQntuples(m_result); }
-    std::string text(int row, int column) const
+    /// Valid while the result lives.
+    std::string_view text(int row, int column) const
     {
-        return std::string(PQgetvalue(m_result, row, column),
-                           std::size_t(PQgetlength(m_result, row, column)));
+        return std::string_view(PQgetvalue(m_result, row, column),
+                                std::size_t(PQgetlength(m_result, row, column)));
     }
     std::int64_t int64(int row, int column) const
     {
-        const char *value = PQgetvalue(m_result, row, column);
+        const std::string_view value = text(row, column);
         std::int64_t n = 0;
-        std::from_chars(value, value + std::strlen(value), n);
+        std::from_chars(value.data(), value.data() + value.size(), n);
         return n;
     }
     std::int64_t affected() const
@@ -282,15 +283,6 @@ private:
     bool m_done = false;
 };
 
-std::vector<Employee> readEmployees(const Result &result)
-{
-    std::vector<Employee> employees;
-    employees.reserve(std::size_t(result.rows()));
-    for (int row = 0; row < result.rows(); ++row)
-        employees.push_back({result.int64(row, 0), result.text(row, 1)});
-    return employees;
-}
-
 // Consecutive changes of one kind for one vendor: one statement each, order kept.
 struct Batch
 {
@@ -329,18 +321,23 @@ public:
         tx.commit();
     }
 
-    std::optional<VendorEmployees> vendorEmployees(std::int64_t vendorId) override
+    bool vendorEmployees(std::int64_t vendorId, EmployeeDocumentWriter &document) override
     {
-        return withConnection([&](Connection &c) -> std::optional<VendorEmployees> {
+        return withConnection([&](Connection &c) {
             Transaction tx(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
             const std::string vendor = std::to_string(vendorId);
             if (c.run(vendorExists, {vendor}).rows() == 0)
-                return std::nullopt;
-            VendorEmployees result;
-            result.nonSelected = readEmployees(c.run(nonSelected, {vendor}));
-            result.selected = readEmployees(c.run(selected, {vendor}));
+                return false;
+            const Result left = c.run(nonSelected, {vendor});
+            const Result right = c.run(selected, {vendor});
             tx.commit();
-            return result;
+            // Written only once the transaction is through, so that an attempt that failed has
+            // added nothing.
+            for (int row = 0; row < left.rows(); ++row)
+                document.addNonSelected(left.int64(row, 0), left.text(row, 1));
+            for (int row = 0; row < right.rows(); ++row)
+                document.addSelected(right.int64(row, 0), right.text(row, 1));
+            return true;
         });
     }
 
@@ -363,11 +360,11 @@ public:
             ApplyResult r;
             Transaction tx(c, "BEGIN");
             if (const Result missing = c.run(missingVendor, {vendors}); missing.rows() > 0) {
-                r.refusal = "unknown vendor " + missing.text(0, 0);
+                r.refusal = "unknown vendor " + std::string(missing.text(0, 0));
                 return r;
             }
             if (const Result missing = c.run(missingEmployee, {employees}); missing.rows() > 0) {
-                r.refusal = "unknown employee " + missing.text(0, 0);
+                r.refusal = "unknown employee " + std::string(missing.text(0, 0));
                 return r;
             }
             for (const Batch &b : work) {

@@ -37,13 +37,11 @@ CREATE INDEX IF NOT EXISTS VendorEmployeeCrossReference_EmployeeID
 
 constexpr const char *sqlVendorExists = "SELECT 1 FROM vendors WHERE ID = ?1";
 constexpr const char *sqlEmployeeExists = "SELECT 1 FROM employees WHERE ID = ?1";
-constexpr const char *sqlNonSelected =
-    "SELECT e.ID, e.name FROM employees e WHERE e.active <> 0 AND NOT EXISTS ("
-    "SELECT 1 FROM VendorEmployeeCrossReference x WHERE x.VendorID = ?1 AND x.EmployeeID = e.ID) "
-    "ORDER BY e.ID";
-constexpr const char *sqlSelected =
-    "SELECT e.ID, e.name FROM VendorEmployeeCrossReference x JOIN employees e "
-    "ON e.ID = x.EmployeeID WHERE x.VendorID = ?1 ORDER BY e.ID";
+// Both in key order, walked side by side: one pass over each table, where a query per list
+// would look up every employee in the links (or every link in the employees) and sort.
+constexpr const char *sqlEmployees = "SELECT ID, name, active <> 0 FROM employees ORDER BY ID";
+constexpr const char *sqlLinkedIds = "SELECT EmployeeID FROM VendorEmployeeCrossReference "
+                                     "WHERE VendorID = ?1 ORDER BY EmployeeID";
 constexpr const char *sqlLink =
     "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID) VALUES (?1, ?2) "
     "ON CONFLICT DO NOTHING";
@@ -112,12 +110,19 @@ public:
         sqlite3_reset(m_stmt);
         return row;
     }
+    /// Ends a query early, so that it holds no snapshot open.
+    void reset() { sqlite3_reset(m_stmt); }
     std::int64_t int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    std::string text(int column) const
+    bool isInteger(int column) const
+    {
+        return sqlite3_column_type(m_stmt, column) == SQLITE_INTEGER;
+    }
+    /// Valid until the next step.
+    std::string_view text(int column) const
     {
         const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
-        return data ? std::string(data, std::size_t(sqlite3_column_bytes(m_stmt, column)))
-                    : std::string();
+        return data ? std::string_view(data, std::size_t(sqlite3_column_bytes(m_stmt, column)))
+                    : std::string_view();
     }
 
 private:
@@ -215,13 +220,19 @@ private:
     bool m_done = false;
 };
 
-std::vector<Employee> readEmployees(Statement &query)
+// Resets a query when it goes out of scope, however the scope is left.
+class Running
 {
-    std::vector<Employee> employees;
-    while (query.step())
-        employees.push_back({query.int64(0), query.text(1)});
-    return employees;
-}
+public:
+    explicit Running(Statement &statement) : m_statement(statement) {}
+    ~Running() { m_statement.reset(); }
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+    Statement *operator->() const { return &m_statement; }
+
+private:
+    Statement &m_statement;
+};
 
 class SqliteStore final : public Store
 {
@@ -235,17 +246,38 @@ public:
         tx.commit();
     }
 
-    std::optional<VendorEmployees> vendorEmployees(std::int64_t vendorId) override
+    bool vendorEmployees(std::int64_t vendorId, EmployeeDocumentWriter &document) override
     {
         auto connection = m_pool.acquire();
         Transaction tx(*connection, "BEGIN"); // one snapshot for the counts and both lists
         if (!connection->statement(sqlVendorExists).bind(1, vendorId).exists())
-            return std::nullopt;
-        VendorEmployees result;
-        result.nonSelected = readEmployees(connection->statement(sqlNonSelected).bind(1, vendorId));
-        result.selected = readEmployees(connection->statement(sqlSelected).bind(1, vendorId));
+            return false;
+        {
+            const Running employees(connection->statement(sqlEmployees));
+            const Running links(connection->statement(sqlLinkedIds).bind(1, vendorId));
+            // A link whose employee ID is no integer names no employee.
+            const auto nextLink = [&] {
+                while (links->step()) {
+                    if (links->isInteger(0))
+                        return true;
+                }
+                return false;
+            };
+            bool haveLink = nextLink();
+            while (employees->step()) {
+                const std::int64_t id = employees->int64(0);
+                while (haveLink && links->int64(0) < id)
+                    haveLink = nextLink(); // a link to no employee
+                if (haveLink && links->int64(0) == id) {
+                    document.addSelected(id, employees->text(1));
+                    haveLink = nextLink();
+                } else if (employees->int64(2) != 0) {
+                    document.addNonSelected(id, employees->text(1));
+                }
+            }
+        }
         tx.commit();
-        return result;
+        return true;
     }
 
     ApplyResult apply(std::span<const LinkChange> changes) override

@@ -24,12 +24,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct VendorEmployees
-{
-    std::vector<Employee> nonSelected; // active employees not linked to the vendor, by ID
-    std::vector<Employee> selected;    // every employee linked to the vendor, by ID
-};
-
 struct ApplyResult
 {
     bool applied = false;      // false: refused, nothing changed
@@ -66,9 +60,11 @@ class Store
 public:
     virtual ~Store() = default;
 
-    /// The vendor's document data, read in one consistent snapshot; nothing for an unknown vendor.
+    /// Adds the vendor's employees to the document, read in one consistent snapshot: as
+    /// non-selected every active employee not linked to the vendor, as selected every employee
+    /// linked to it, each by ID. False, adding nothing, for an unknown vendor.
     /// @throws StoreError
-    virtual std::optional<VendorEmployees> vendorEmployees(std::int64_t vendorId) = 0;
+    virtual bool vendorEmployees(std::int64_t vendorId, EmployeeDocumentWriter &document) = 0;
 
     /// Applies the changes in order in one transaction: all or nothing. Linking a linked pair and
     /// unlinking an unlinked one change nothing. A change naming a vendor or an employee the

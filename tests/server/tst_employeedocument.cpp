@@ -7,6 +7,7 @@
 using vendoremp::server::Employee;
 using vendoremp::server::unnamedEmployee;
 using vendoremp::server::writeEmployeeDocument;
+using vendoremp::server::xmlText;
 
 namespace {
 
@@ -38,6 +39,8 @@ private Q_SLOTS:
     void emptyLists();
     void names_data();
     void names();
+    void escapedBytes_data();
+    void escapedBytes();
     void manyRows();
 };
 
@@ -111,6 +114,40 @@ void tst_EmployeeDocument::names_data()
                                        << QStringLiteral("a\uFFFD\uFFFDb");
     QTest::newRow("NUL") << QByteArray("a\0b", 3) << QStringLiteral("a\uFFFDb");
     QTest::newRow("U+FFFE") << QByteArray("a\xEF\xBF\xBE") << QStringLiteral("a\uFFFD");
+    QTest::newRow("markup at both ends and in a row")
+        << QByteArray("&<>x>>&") << QStringLiteral("&<>x>>&");
+    QTest::newRow("plain runs between everything else")
+        << QByteArray("ab\xC3\xA9"
+                      "cd\xFF"
+                      "ef&\x01gh<\xF0\x9F\x98\x80ij\rk")
+        << QStringLiteral("ab\u00E9cd\uFFFDef&\uFFFDgh<\U0001F600ij\rk");
+}
+
+// The exact bytes: the document is compared byte for byte by caches and by people.
+void tst_EmployeeDocument::escapedBytes_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("plain") << QByteArray("Ann O'Lee \"x\"") << QByteArray("Ann O'Lee \"x\"");
+    QTest::newRow("markup") << QByteArray("A & <B>") << QByteArray("A &amp; &lt;B&gt;");
+    QTest::newRow("markup only") << QByteArray("<<&>>") << QByteArray("&lt;&lt;&amp;&gt;&gt;");
+    QTest::newRow("CR") << QByteArray("a\rb\r") << QByteArray("a&#13;b&#13;");
+    QTest::newRow("tab, LF and DEL kept") << QByteArray("a\tb\nc\x7F") << QByteArray("a\tb\nc\x7F");
+    QTest::newRow("UTF-8 kept") << QByteArray("x\xC3\xA9<\xE2\x82\xAC")
+                                << QByteArray("x\xC3\xA9&lt;\xE2\x82\xAC");
+    QTest::newRow("bad bytes replaced") << QByteArray("ab\xFF"
+                                                      "cd\x02")
+                                        << QByteArray("ab\xEF\xBF\xBD"
+                                                      "cd\xEF\xBF\xBD");
+    QTest::newRow("blank only") << QByteArray("\t \r\n") << QByteArray(unnamedEmployee);
+}
+
+void tst_EmployeeDocument::escapedBytes()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, text);
+    const std::string out = xmlText(std::string_view(name.constData(), std::size_t(name.size())));
+    QCOMPARE(QByteArray::fromStdString(out), text);
 }
 
 void tst_EmployeeDocument::names()
