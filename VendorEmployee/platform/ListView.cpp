@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
 
 #include <algorithm>
 #include <array>
@@ -320,6 +322,7 @@ public:
     void setSelected(ListRow *row, bool selected);
     void ensureVisible(ListRow *row);
     ListRow *current() const { return m_current; }
+    bool rowMarked(int row) const { return row >= 0 && row < m_live && rowAt(row)->selected; }
 
     bool multiSelect = false;
     int sortKey() const { return m_sortKey; }
@@ -342,6 +345,8 @@ public:
     // Type-ahead: the prefix typed so far and the time of its last key.
     QString typed;
     QElapsedTimer typedAt;
+    // The cell under the mouse, followed as QAbstractItemView follows it, for painting.
+    QPersistentModelIndex hover;
 
 private:
     // Marks our own changes to the selection model, so that its signals are not taken for user
@@ -1313,6 +1318,113 @@ void ListView::keyboardSearch(const QString &search)
             setCurrentIndex(id);
             scrollTo(id);
             return;
+        }
+    }
+}
+
+bool ListView::viewportEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+        m_model->hover = indexAt(static_cast<QHoverEvent *>(event)->position().toPoint());
+        break;
+    case QEvent::HoverLeave:
+    case QEvent::Leave:
+        m_model->hover = QPersistentModelIndex();
+        break;
+    default:
+        break;
+    }
+    return QTreeView::viewportEvent(event);
+}
+
+// QTreeView::drawRow for rows without children, indentation or spanning, the only rows this
+// view has; anything else is left to it.
+void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
+                       const QModelIndex &index) const
+{
+    if (rootIsDecorated() || treePosition() != 0 || isFirstColumnSpanned(index.row(), {})) {
+        QTreeView::drawRow(painter, option, index);
+        return;
+    }
+    const QHeaderView *header = this->header();
+    const int row = index.row();
+    const int y = option.rect.y();
+    const int height = option.rect.height();
+    const bool selected = m_model->rowMarked(row);
+    const QModelIndex current = currentIndex();
+    const bool focused = hasFocus();
+    const bool rowFocus = allColumnsShowFocus() && focused && current.isValid() &&
+                          current.row() == row;
+    const QModelIndex hover = m_model->hover;
+    const bool hoverRow = selectionBehavior() == SelectRows && hover.isValid() &&
+                          hover.row() == row;
+    const bool enabled = option.state & QStyle::State_Enabled;
+
+    QList<int> sections;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!header->isSectionHidden(logical))
+            sections.append(logical);
+    }
+
+    QStyleOptionViewItem opt = option;
+    // Whole rows are selected: the style is to fill the first column's decoration too.
+    opt.showDecorationSelected = selectionBehavior() & SelectRows || option.showDecorationSelected;
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        const int section = sections[i];
+        const QModelIndex cell = model()->index(row, section);
+        if (!cell.isValid())
+            continue;
+        const int next = i + 1 < sections.size() ? sections[i + 1] : -1;
+        const int previous = i > 0 ? sections[i - 1] : -1;
+        if (header->count() == 1 || (next == 0 && previous == -1) || (section == 0 && next == -1))
+            opt.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+        else if (section == 0 || (next != 0 && previous == -1))
+            opt.viewItemPosition = QStyleOptionViewItem::Beginning;
+        else if (next == 0 || next == -1)
+            opt.viewItemPosition = QStyleOptionViewItem::End;
+        else
+            opt.viewItemPosition = QStyleOptionViewItem::Middle;
+
+        opt.state = option.state;
+        if (selected)
+            opt.state |= QStyle::State_Selected;
+        if (focused && !allColumnsShowFocus() && current == cell)
+            opt.state |= QStyle::State_HasFocus;
+        opt.state.setFlag(QStyle::State_MouseOver, hoverRow || cell == hover);
+        if (enabled) {
+            opt.palette.setCurrentColorGroup(opt.state & QStyle::State_Active ? QPalette::Active
+                                                                              : QPalette::Inactive);
+        }
+        if (alternatingRowColors())
+            opt.features.setFlag(QStyleOptionViewItem::Alternate, row & 1);
+
+        const QStyle::State state = opt.state;
+        opt.state &= ~QStyle::State_Selected;
+        opt.rect.setRect(columnViewportPosition(section), y, header->sectionSize(section), height);
+        style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &opt, painter, this);
+        opt.state = state;
+        itemDelegateForIndex(cell)->paint(painter, opt, cell);
+    }
+
+    if (rowFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(option);
+        focus.state |= QStyle::State_KeyboardFocusChange;
+        const QPalette::ColorGroup group = enabled ? QPalette::Normal : QPalette::Disabled;
+        focus.backgroundColor =
+            option.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+        const int x = option.showDecorationSelected ? 0 : header->sectionPosition(0);
+        const QRect rect(x - header->offset(), y, header->length() - x, height);
+        focus.rect = style()->visualRect(layoutDirection(), viewport()->rect(), rect);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter);
+        if (!option.showDecorationSelected && header->sectionsMoved() &&
+            header->visualIndex(0) != 0) {
+            const QRect before(0, y, header->sectionPosition(0), height);
+            focus.rect = style()->visualRect(layoutDirection(), viewport()->rect(), before);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter);
         }
     }
 }

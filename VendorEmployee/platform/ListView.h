@@ -169,6 +169,12 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    /// Paints a row as QTreeView does, with the selection read from the rows' marks: the
+    /// selection model answers each cell by walking every selected range, which made repainting
+    /// a list of thousands of separately selected rows cost milliseconds.
+    void drawRow(QPainter *painter, const QStyleOptionViewItem &option,
+                 const QModelIndex &index) const override;
 
 private:
     friend class ListItem;

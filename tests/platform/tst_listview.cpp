@@ -1,6 +1,8 @@
 #include "platform/ListView.h"
 
 #include <QHeaderView>
+#include <QImage>
+#include <QTreeView>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -87,6 +89,8 @@ private Q_SLOTS:
     void mouseUp();
     void columnClick();
     void userSelectionUpdatesMarks();
+    void paintsAsTreeView_data();
+    void paintsAsTreeView();
 };
 
 void tst_ListView::sorting_data()
@@ -833,6 +837,83 @@ void tst_ListView::userSelectionUpdatesMarks()
         QCOMPARE(list.Item(i).Selected(), i == 8);
     verifyConsistent(list);
 }
+
+void tst_ListView::paintsAsTreeView_data()
+{
+    QTest::addColumn<bool>("focus");
+    QTest::addColumn<bool>("allColumnsShowFocus");
+    QTest::addColumn<bool>("alternate");
+    QTest::addColumn<int>("current"); // a position; its row is selected when odd
+    QTest::newRow("plain") << false << false << false << 2;
+    QTest::newRow("focus on the current cell") << true << false << false << 4;
+    QTest::newRow("focus on the current row, selected") << true << true << false << 3;
+    QTest::newRow("focus on the current row, not selected") << true << true << false << 6;
+    QTest::newRow("alternating colours") << false << true << true << 5;
+    QTest::newRow("alternating colours, focused") << true << true << true << 1;
+}
+
+// The list paints its rows itself; a QTreeView over the same model and selection model is the
+// picture to match, pixel for pixel.
+void tst_ListView::paintsAsTreeView()
+{
+    QFETCH(bool, focus);
+    QFETCH(bool, allColumnsShowFocus);
+    QFETCH(bool, alternate);
+    QFETCH(int, current);
+
+    ListView list;
+    list.setMultiSelect(true);
+    list.setSelectionBehavior(QAbstractItemView::SelectRows);
+    list.addColumnHeader(QStringLiteral("ID"), 600);
+    list.addColumnHeader(QStringLiteral("Name"), 2400);
+    list.addColumnHeader(QStringLiteral("ID"), 0);
+    {
+        const ListView::BulkUpdate bulk(&list);
+        for (int id = 1; id <= 12; ++id)
+            addRow(list, QStringLiteral("%1:Name %1:%2").arg(id).arg(id, 6, 10, QLatin1Char('0')));
+        list.setSortKey(2);
+    }
+    for (int i = 1; i <= list.Count(); i += 2)
+        list.Item(i).setSelected(true);
+    list.Item(current).setSelected(true); // and the current row
+    if (current % 2 == 0)
+        list.Item(current).setSelected(false);
+
+    QTreeView tree;
+    tree.setModel(list.model());
+    tree.setSelectionModel(list.selectionModel());
+    tree.setRootIsDecorated(false);
+    tree.setUniformRowHeights(true);
+    tree.setSelectionBehavior(QAbstractItemView::SelectRows);
+    tree.setColumnHidden(2, true);
+    for (QTreeView *view : {static_cast<QTreeView *>(&list), &tree}) {
+        view->setAllColumnsShowFocus(allColumnsShowFocus);
+        view->setAlternatingRowColors(alternate);
+        view->header()->resizeSection(0, 40);
+        view->header()->resizeSection(1, 160);
+        view->resize(240, 220);
+        view->show();
+    }
+    tree.header()->restoreState(list.header()->saveState());
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(QTest::qWaitForWindowExposed(&tree));
+    QCOMPARE(tree.currentIndex().row(), current - 1);
+
+    const auto picture = [focus](QTreeView *view) {
+        if (focus) {
+            view->activateWindow();
+            view->setFocus();
+            if (!QTest::qWaitFor([view] { return view->hasFocus(); }))
+                return QImage();
+        }
+        return view->viewport()->grab().toImage();
+    };
+    const QImage expected = picture(&tree);
+    const QImage actual = picture(&list);
+    QVERIFY(!expected.isNull());
+    QCOMPARE(actual, expected);
+}
+
 
 QTEST_MAIN(tst_ListView)
 #include "tst_listview.moc"
