@@ -3,7 +3,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <charconv>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -36,17 +39,25 @@ CREATE INDEX IF NOT EXISTS VendorEmployeeCrossReference_EmployeeID
 )sql";
 
 constexpr const char *sqlVendorExists = "SELECT 1 FROM vendors WHERE ID = ?1";
-constexpr const char *sqlEmployeeExists = "SELECT 1 FROM employees WHERE ID = ?1";
 // Both in key order, walked side by side: one pass over each table, where a query per list
 // would look up every employee in the links (or every link in the employees) and sort.
 constexpr const char *sqlEmployees = "SELECT ID, name, active <> 0 FROM employees ORDER BY ID";
 constexpr const char *sqlLinkedIds = "SELECT EmployeeID FROM VendorEmployeeCrossReference "
                                      "WHERE VendorID = ?1 ORDER BY EmployeeID";
+// A save is applied a run of changes at a time, the employee IDs passed as one JSON array: a
+// statement per link costs its own round through the engine, and evaluating the time stamp's
+// default for every row as much again. One save, one time stamp.
+constexpr const char *sqlNow = "SELECT strftime('%Y-%m-%d %H:%M:%f', 'now')";
+constexpr const char *sqlFirstMissingEmployee =
+    "SELECT j.key, j.value FROM json_each(?1) j WHERE NOT EXISTS ("
+    "SELECT 1 FROM employees e WHERE e.ID = j.value) ORDER BY j.key LIMIT 1";
+// The WHERE keeps the parser from taking ON CONFLICT for the ON of a join.
 constexpr const char *sqlLink =
-    "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID) VALUES (?1, ?2) "
-    "ON CONFLICT DO NOTHING";
+    "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID, RecordLastUpdated) "
+    "SELECT ?1, j.value, ?3 FROM json_each(?2) j WHERE true ON CONFLICT DO NOTHING";
 constexpr const char *sqlUnlink =
-    "DELETE FROM VendorEmployeeCrossReference WHERE VendorID = ?1 AND EmployeeID = ?2";
+    "DELETE FROM VendorEmployeeCrossReference WHERE VendorID = ?1 AND EmployeeID IN ("
+    "SELECT j.value FROM json_each(?2) j)";
 constexpr const char *sqlAnyEmployee = "SELECT 1 FROM employees LIMIT 1";
 constexpr const char *sqlSeedVendor = "INSERT INTO vendors (ID, name) VALUES (?1, ?2)";
 constexpr const char *sqlSeedEmployee =
@@ -81,6 +92,13 @@ public:
     Statement &bind(int index, std::string_view text)
     {
         check(sqlite3_bind_text(m_stmt, index, text.data(), int(text.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    /// Binds without a copy: the text must outlive the statement's run.
+    Statement &bindStatic(int index, std::string_view text)
+    {
+        check(sqlite3_bind_text64(m_stmt, index, text.data(), text.size(), SQLITE_STATIC,
+                                  SQLITE_UTF8));
         return *this;
     }
     /// True while there is a row to read.
@@ -234,6 +252,69 @@ private:
     Statement &m_statement;
 };
 
+// The links a save writes name only vendors and employees checked to exist under the same write
+// lock, so the engine's own checks of those references would only repeat them, at two lookups
+// for every row linked or unlinked and a second pass over the rows an unlink deletes.
+class ForeignKeysOff
+{
+public:
+    explicit ForeignKeysOff(ConnectionPool<Connection>::Lease &connection)
+        : m_connection(connection)
+    {
+        m_connection->exec("PRAGMA foreign_keys = OFF"); // no effect inside a transaction
+    }
+    ~ForeignKeysOff()
+    {
+        try {
+            m_connection->exec("PRAGMA foreign_keys = ON");
+        } catch (const StoreError &) {
+            m_connection.discard(); // not to be handed out unchecked
+        }
+    }
+    ForeignKeysOff(const ForeignKeysOff &) = delete;
+    ForeignKeysOff &operator=(const ForeignKeysOff &) = delete;
+
+private:
+    ConnectionPool<Connection>::Lease &m_connection;
+};
+
+// "[1,2,3]"
+std::string jsonArray(std::span<const std::int64_t> ids)
+{
+    std::string text;
+    text.reserve(2 + ids.size() * 8);
+    text += '[';
+    char buffer[24];
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (i)
+            text += ',';
+        text.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, ids[i]).ptr);
+    }
+    text += ']';
+    return text;
+}
+
+// Consecutive changes of one kind for one vendor: one statement each, order kept.
+struct Batch
+{
+    bool link;
+    std::int64_t vendorId;
+    std::vector<std::int64_t> employeeIds;
+};
+
+std::vector<Batch> batches(std::span<const LinkChange> changes)
+{
+    std::vector<Batch> out;
+    for (const LinkChange &c : changes) {
+        const bool link = c.kind == LinkChange::Kind::Link;
+        if (out.empty() || out.back().link != link || out.back().vendorId != c.vendorId)
+            out.push_back({link, c.vendorId, {}});
+        auto &ids = out.back().employeeIds;
+        ids.insert(ids.end(), c.employeeIds.begin(), c.employeeIds.end());
+    }
+    return out;
+}
+
 class SqliteStore final : public Store
 {
 public:
@@ -244,6 +325,13 @@ public:
         Transaction tx(*connection, "BEGIN IMMEDIATE");
         connection->exec(schema);
         tx.commit();
+        // Saves need the JSON functions, built in since SQLite 3.38: better refused at start
+        // than at the first save.
+        try {
+            connection->statement(sqlFirstMissingEmployee);
+        } catch (const StoreError &e) {
+            throw StoreError(std::string(e.what()) + " (this SQLite lacks the JSON functions)");
+        }
     }
 
     bool vendorEmployees(std::int64_t vendorId, EmployeeDocumentWriter &document) override
@@ -287,32 +375,76 @@ public:
             result.applied = true;
             return result;
         }
+        // Every employee ID in the order the changes name them, and where each change's IDs begin.
+        std::vector<std::int64_t> employeeIds;
+        std::vector<std::size_t> firstIdOf;
+        firstIdOf.reserve(changes.size());
+        for (const LinkChange &change : changes) {
+            firstIdOf.push_back(employeeIds.size());
+            employeeIds.insert(employeeIds.end(), change.employeeIds.begin(),
+                               change.employeeIds.end());
+        }
+        const std::string allIds = jsonArray(employeeIds);
+
         auto connection = m_pool.acquire();
+        const ForeignKeysOff unchecked(connection);
         // IMMEDIATE takes the write lock up front, so the checks below still hold at commit.
         Transaction tx(*connection, "BEGIN IMMEDIATE");
-        std::set<std::int64_t> knownVendors, knownEmployees;
-        for (const LinkChange &change : changes) {
-            if (knownVendors.insert(change.vendorId).second &&
-                !connection->statement(sqlVendorExists).bind(1, change.vendorId).exists()) {
-                result.refusal = "unknown vendor " + std::to_string(change.vendorId);
-                return result;
-            }
-            for (std::int64_t id : change.employeeIds) {
-                if (knownEmployees.insert(id).second &&
-                    !connection->statement(sqlEmployeeExists).bind(1, id).exists()) {
-                    result.refusal = "unknown employee " + std::to_string(id);
-                    return result;
-                }
+
+        // The refusal names what a check change by change, vendor before employees, would meet
+        // first: the first unknown vendor unless an unknown employee comes in an earlier change.
+        std::optional<std::size_t> vendorMissingAt;
+        std::set<std::int64_t> knownVendors;
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const std::int64_t vendorId = changes[i].vendorId;
+            if (knownVendors.insert(vendorId).second &&
+                !connection->statement(sqlVendorExists).bind(1, vendorId).exists()) {
+                vendorMissingAt = i;
+                break;
             }
         }
-        for (const LinkChange &change : changes) {
-            const bool link = change.kind == LinkChange::Kind::Link;
-            for (std::int64_t id : change.employeeIds) {
-                const std::int64_t n = connection->statement(link ? sqlLink : sqlUnlink)
-                                           .bind(1, change.vendorId)
-                                           .bind(2, id)
-                                           .run();
-                (link ? result.linked : result.unlinked) += n;
+        std::optional<std::size_t> employeeMissingAt;
+        {
+            const Running missing(
+                connection->statement(sqlFirstMissingEmployee).bindStatic(1, allIds));
+            if (missing->step())
+                employeeMissingAt = std::size_t(missing->int64(0));
+        }
+        if (employeeMissingAt) {
+            const std::size_t change = std::size_t(
+                std::upper_bound(firstIdOf.begin(), firstIdOf.end(), *employeeMissingAt) -
+                firstIdOf.begin() - 1);
+            if (!vendorMissingAt || change < *vendorMissingAt) {
+                result.refusal =
+                    "unknown employee " + std::to_string(employeeIds[*employeeMissingAt]);
+                return result;
+            }
+        }
+        if (vendorMissingAt) {
+            result.refusal = "unknown vendor " + std::to_string(changes[*vendorMissingAt].vendorId);
+            return result;
+        }
+
+        std::string now;
+        {
+            const Running clock(connection->statement(sqlNow));
+            if (!clock->step())
+                throw StoreError("sqlite: no current time");
+            now = clock->text(0);
+        }
+        for (const Batch &batch : batches(changes)) {
+            const std::string ids = jsonArray(batch.employeeIds);
+            if (batch.link) {
+                result.linked += connection->statement(sqlLink)
+                                     .bind(1, batch.vendorId)
+                                     .bindStatic(2, ids)
+                                     .bindStatic(3, now)
+                                     .run();
+            } else {
+                result.unlinked += connection->statement(sqlUnlink)
+                                       .bind(1, batch.vendorId)
+                                       .bindStatic(2, ids)
+                                       .run();
             }
         }
         tx.commit();

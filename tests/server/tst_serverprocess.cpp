@@ -120,6 +120,10 @@ private Q_SLOTS:
     void linkAndUnlink();
     void allOrNothing_data();
     void allOrNothing();
+    void runsOfChanges_data();
+    void runsOfChanges();
+    void refusalNamesTheFirstUnknown_data();
+    void refusalNamesTheFirstUnknown();
     void repeatedPostIsHarmless_data() { backends(); }
     void repeatedPostIsHarmless();
     void emptyBodyChangesNothing_data() { backends(); }
@@ -364,6 +368,137 @@ void tst_ServerProcess::allOrNothing()
                                   "VendorID = 12 AND EmployeeID = 116")),
              1);
     QCOMPARE(count(QStringLiteral("SELECT count(*) FROM employees")), 200);
+}
+
+void tst_ServerProcess::runsOfChanges_data()
+{
+    QTest::addColumn<int>("backend");
+    QTest::addColumn<QList<QByteArray>>("statements");
+    QTest::addColumn<QByteArray>("summary");
+    QTest::addColumn<QString>("linked"); // pairs "vendor:employee" linked afterwards
+    QTest::addColumn<QString>("unlinked");
+    // Demo seed: vendor 12 links 108, 116, ..., 300; vendor 17 links 150, 152, ..., 166.
+    const struct
+    {
+        const char *name;
+        QList<QByteArray> statements;
+        const char *summary;
+        const char *linked;
+        const char *unlinked;
+    } cases[] = {
+        {"link, unlink, link one pair",
+         {insertStatement(12, 101), deleteStatement(12, {101}), insertStatement(12, 101)},
+         "2 employees linked, 1 unlinked.",
+         "12:101",
+         ""},
+        {"unlink, link, unlink a linked pair",
+         {deleteStatement(12, {116}), insertStatement(12, 116), deleteStatement(12, {116})},
+         "1 employee linked, 2 unlinked.",
+         "",
+         "12:116"},
+        {"the same pair twice in a row",
+         {insertStatement(12, 101), insertStatement(12, 101), deleteStatement(12, {124, 124}),
+          deleteStatement(12, {132, 101, 132})},
+         "1 employee linked, 3 unlinked.",
+         "",
+         "12:101 12:124 12:132"},
+        {"two vendors taking turns",
+         {insertStatement(12, 101), insertStatement(17, 101), insertStatement(12, 102),
+          deleteStatement(17, {150, 101}), insertStatement(17, 150)},
+         "4 employees linked, 2 unlinked.",
+         "12:101 12:102 17:150",
+         "17:101"},
+        {"linking what is linked",
+         {insertStatement(12, 116), insertStatement(17, 152)},
+         "0 employees linked, 0 unlinked.",
+         "12:116 17:152",
+         ""},
+    };
+    for (auto [kind, name] : {std::pair{TestDatabase::Kind::Sqlite, "sqlite"},
+                              std::pair{TestDatabase::Kind::Postgres, "postgresql"}}) {
+        for (const auto &c : cases)
+            QTest::addRow("%s, %s", name, c.name)
+                << int(kind) << c.statements << QByteArray(c.summary)
+                << QString::fromLatin1(c.linked) << QString::fromLatin1(c.unlinked);
+    }
+}
+
+// The changes of a post apply in order, one after the other, however the store groups them.
+void tst_ServerProcess::runsOfChanges()
+{
+    QFETCH(QList<QByteArray>, statements);
+    QFETCH(QByteArray, summary);
+    QFETCH(QString, linked);
+    QFETCH(QString, unlinked);
+    if (!startServer())
+        return;
+    const HttpReply reply = postForm(m_server->port(), saveBody(statements));
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.body, summary);
+    for (const auto &[pairs, expected] : {std::pair{linked, 1}, std::pair{unlinked, 0}}) {
+        for (const QString &pair : pairs.split(u' ', Qt::SkipEmptyParts)) {
+            const QStringList ids = pair.split(u':');
+            QVERIFY2(count(QStringLiteral("SELECT count(*) FROM VendorEmployeeCrossReference "
+                                          "WHERE VendorID = %1 AND EmployeeID = %2")
+                               .arg(ids[0], ids[1])) == expected,
+                     qPrintable(pair));
+        }
+    }
+}
+
+void tst_ServerProcess::refusalNamesTheFirstUnknown_data()
+{
+    QTest::addColumn<int>("backend");
+    QTest::addColumn<QList<QByteArray>>("statements");
+    QTest::addColumn<QByteArray>("refusal");
+    QList<QByteArray> longRun;
+    for (qint64 id = 101; id <= 300; ++id)
+        longRun.append(insertStatement(12, id == 250 ? 999999 : id));
+
+    for (auto [kind, name] : {std::pair{TestDatabase::Kind::Sqlite, "sqlite"},
+                              std::pair{TestDatabase::Kind::Postgres, "postgresql"}}) {
+        QTest::addRow("%s, amid a long run", name)
+            << int(kind) << longRun << QByteArray("Refused: unknown employee 999999.");
+        QTest::addRow("%s, in a delete's list", name)
+            << int(kind)
+            << QList<QByteArray>{insertStatement(17, 101), deleteStatement(12, {116, 124, -4, 132})}
+            << QByteArray("Refused: unknown employee -4.");
+        QTest::addRow("%s, vendor of a later change", name)
+            << int(kind)
+            << QList<QByteArray>{insertStatement(12, 101), insertStatement(12, 102),
+                                 insertStatement(99, 103)}
+            << QByteArray("Refused: unknown vendor 99.");
+    }
+    // Several unknowns: the one met first going through the post, each change's vendor before
+    // its employees.
+    const int sqlite = int(TestDatabase::Kind::Sqlite);
+    QTest::newRow("sqlite, employee before vendor")
+        << sqlite << QList<QByteArray>{insertStatement(12, 999999), insertStatement(99, 101)}
+        << QByteArray("Refused: unknown employee 999999.");
+    QTest::newRow("sqlite, vendor before employee")
+        << sqlite << QList<QByteArray>{insertStatement(99, 101), insertStatement(12, 999999)}
+        << QByteArray("Refused: unknown vendor 99.");
+    QTest::newRow("sqlite, vendor before its own employees")
+        << sqlite << QList<QByteArray>{insertStatement(12, 101), deleteStatement(98, {999999})}
+        << QByteArray("Refused: unknown vendor 98.");
+    QTest::newRow("sqlite, first of two employees")
+        << sqlite
+        << QList<QByteArray>{deleteStatement(12, {116, 999998}), insertStatement(12, 999997),
+                             insertStatement(12, 999998)}
+        << QByteArray("Refused: unknown employee 999998.");
+}
+
+void tst_ServerProcess::refusalNamesTheFirstUnknown()
+{
+    QFETCH(QList<QByteArray>, statements);
+    QFETCH(QByteArray, refusal);
+    if (!startServer())
+        return;
+    const HttpReply reply = postForm(m_server->port(), saveBody(statements));
+    QCOMPARE(reply.status, 400);
+    QCOMPARE(reply.body, refusal + " Nothing was changed.");
+    QCOMPARE(count(QStringLiteral("SELECT count(*) FROM VendorEmployeeCrossReference")),
+             25 + 9 + 3);
 }
 
 void tst_ServerProcess::repeatedPostIsHarmless()
