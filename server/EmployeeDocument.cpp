@@ -139,6 +139,13 @@ constexpr std::string_view documentTail = "</VendorEmployees>\n";
 
 } // namespace
 
+EmployeeDocumentWriter::EmployeeDocumentWriter(std::size_t expectedBytes)
+{
+    // The non-selected records become the document; how the rest divides is not known.
+    m_nonSelected.reserve(expectedBytes);
+    m_selected.reserve(expectedBytes / 2);
+}
+
 void EmployeeDocumentWriter::addNonSelected(std::int64_t id, std::string_view name)
 {
     appendRecord(m_nonSelected, id, name);
@@ -153,20 +160,19 @@ void EmployeeDocumentWriter::addSelected(std::int64_t id, std::string_view name)
 
 std::string EmployeeDocumentWriter::finish()
 {
-    std::string counts;
-    appendNumber(counts, m_nonSelectedCount);
-    counts += "</NonSelected><Selected>";
-    appendNumber(counts, m_selectedCount);
-    counts += "</Selected></Count></Counts>";
+    std::string head;
+    head += documentHead;
+    appendNumber(head, m_nonSelectedCount);
+    head += "</NonSelected><Selected>";
+    appendNumber(head, m_selectedCount);
+    head += "</Selected></Count></Counts>";
+    head += nonSelectedOpen;
 
-    std::string out;
-    out.reserve(documentHead.size() + counts.size() + nonSelectedOpen.size() +
-                m_nonSelected.size() + nonSelectedClose.size() + selectedOpen.size() +
+    // The non-selected records stay where they are and the rest is put around them.
+    std::string out = std::move(m_nonSelected);
+    out.reserve(head.size() + out.size() + nonSelectedClose.size() + selectedOpen.size() +
                 m_selected.size() + selectedClose.size() + documentTail.size());
-    out += documentHead;
-    out += counts;
-    out += nonSelectedOpen;
-    out += m_nonSelected;
+    out.insert(0, head);
     out += nonSelectedClose;
     out += selectedOpen;
     out += m_selected;

@@ -8,6 +8,7 @@
 // and each employee record holds its ID field, then its name field. It is written without
 // indentation; element names are for people reading it.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ inline constexpr const char *unnamedEmployee = "(no name)";
 class EmployeeDocumentWriter
 {
 public:
+    /// Room for a document of about that size is made up front (the size of the last one, say),
+    /// so that the records need not be copied as the document grows.
+    explicit EmployeeDocumentWriter(std::size_t expectedBytes = 0);
+
     void addNonSelected(std::int64_t id, std::string_view name);
     void addSelected(std::int64_t id, std::string_view name);
     /// The document of every record added; the writer is empty again afterwards.

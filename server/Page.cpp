@@ -101,10 +101,12 @@ http::Response Page::load(const http::Request &request) const
     if (!vendorId)
         return text(400, "VendorID must be a decimal integer.");
 
-    EmployeeDocumentWriter document;
+    const std::size_t expected = m_documentBytes.load(std::memory_order_relaxed);
+    EmployeeDocumentWriter document(expected + expected / 16);
     if (!m_store.vendorEmployees(*vendorId, document))
         return text(404, "There is no vendor " + std::to_string(*vendorId) + ".");
     http::Response r = text(200, document.finish());
+    m_documentBytes.store(r.body.size(), std::memory_order_relaxed);
     r.contentType = "text/xml; charset=utf-8";
     return r;
 }

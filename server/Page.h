@@ -6,6 +6,8 @@
 #include "http/HttpServer.h"
 #include "server/Store.h"
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -28,6 +30,8 @@ private:
 
     Store &m_store;
     ErrorLog m_log;
+    // The size of the last document: most loads are of a vendor loaded before.
+    mutable std::atomic<std::size_t> m_documentBytes{0};
 };
 
 /// "N employees linked, M unlinked." (singular for one).

@@ -344,19 +344,22 @@ public:
             const Running employees(connection->statement(sqlEmployees));
             const Running links(connection->statement(sqlLinkedIds).bind(1, vendorId));
             // A link whose employee ID is no integer names no employee.
+            std::int64_t linkedId = 0;
             const auto nextLink = [&] {
                 while (links->step()) {
-                    if (links->isInteger(0))
+                    if (links->isInteger(0)) {
+                        linkedId = links->int64(0);
                         return true;
+                    }
                 }
                 return false;
             };
             bool haveLink = nextLink();
             while (employees->step()) {
                 const std::int64_t id = employees->int64(0);
-                while (haveLink && links->int64(0) < id)
+                while (haveLink && linkedId < id)
                     haveLink = nextLink(); // a link to no employee
-                if (haveLink && links->int64(0) == id) {
+                if (haveLink && linkedId == id) {
                     document.addSelected(id, employees->text(1));
                     haveLink = nextLink();
                 } else if (employees->int64(2) != 0) {
