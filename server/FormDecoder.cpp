@@ -1,20 +1,28 @@
 #include "server/FormDecoder.h"
 
+#include <array>
 #include <optional>
 
 namespace vendoremp::server {
 
 namespace {
 
+// 0-15 for a hexadecimal digit, -1 for anything else.
+constexpr auto hexDigits = [] {
+    std::array<signed char, 256> value{};
+    value.fill(-1);
+    for (int c = '0'; c <= '9'; ++c)
+        value[std::size_t(c)] = static_cast<signed char>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        value[std::size_t(c)] = static_cast<signed char>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        value[std::size_t(c)] = static_cast<signed char>(c - 'a' + 10);
+    return value;
+}();
+
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return hexDigits[static_cast<unsigned char>(c)];
 }
 
 // On failure, offset is where the bad escape starts within text.
@@ -45,6 +53,15 @@ std::optional<std::string> decodeComponent(std::string_view text, std::size_t &o
     return out;
 }
 
+// The number of fields, at most: one more than the separators.
+std::size_t pieces(std::string_view body)
+{
+    std::size_t n = 1;
+    for (std::size_t at = body.find('&'); at != std::string_view::npos; at = body.find('&', at + 1))
+        ++n;
+    return n;
+}
+
 DecodedForm malformed(std::size_t offset)
 {
     return {false, {}, "malformed percent-encoding at byte " + std::to_string(offset + 1)};
@@ -55,6 +72,7 @@ DecodedForm malformed(std::size_t offset)
 DecodedForm decodeForm(std::string_view body)
 {
     DecodedForm form;
+    form.fields.reserve(pieces(body));
     std::size_t start = 0;
     while (start <= body.size()) {
         std::size_t stop = body.find('&', start);

@@ -124,12 +124,12 @@ http::Response Page::save(const http::Request &request) const
     changes.reserve(form.fields.size());
     for (std::size_t i = 0; i < form.fields.size(); ++i) {
         const FormField &field = form.fields[i];
-        const std::string where = "field " + std::to_string(i + 1);
+        const auto where = [i] { return "field " + std::to_string(i + 1); };
         if (field.name != "SQL")
-            return text(400, "Refused: " + where + " is not named SQL. Nothing was changed.");
+            return text(400, "Refused: " + where() + " is not named SQL. Nothing was changed.");
         CheckedStatement checked = checkStatement(field.value);
         if (!checked.ok())
-            return text(400, "Refused: " + where + " is not an allowed statement (" +
+            return text(400, "Refused: " + where() + " is not an allowed statement (" +
                                  checked.reason + "). Nothing was changed.");
         changes.push_back(std::move(*checked.change));
     }
