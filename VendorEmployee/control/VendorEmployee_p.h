@@ -105,8 +105,8 @@ public:
     // editing/Rows.cpp
     ListItem CopyEmployeeRow(const QString &id, const QString &name, const QString &sourceCode,
                              ListView *target);
-    // The same for a row of the other list, whose sort keys come along.
-    ListItem CopyEmployeeRow(const ListItem &source, ListView *target);
+    // The change code a row moved to `target` as it is (ListView::TakeRows) takes on there.
+    void RecodeMovedRow(ListItem &row, ListView *target);
     void RefreshCountLabels();
     // The end every move shares: both count labels, "Commit to Database" enabled, Find pointed at
     // the target list, and the source list's option disabled once that list is empty.

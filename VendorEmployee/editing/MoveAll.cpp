@@ -3,7 +3,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <utility>
 #include <vector>
 
 namespace KavriVendorEmp {
@@ -23,12 +22,6 @@ struct Direction
     QRadioButton *targetOption;
 };
 
-struct SelectedRow
-{
-    int position;
-    ListItem item;
-};
-
 void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
 {
     ListView *const source = dir.source;
@@ -41,13 +34,12 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
     // ends up in both lists or in neither.
     if (count > maxRows)
         return;
-    std::vector<SelectedRow> rows;
+    std::vector<int> positions;
     for (int i = 1; i <= count; ++i) {
-        ListItem item = source->Item(i);
-        if (item.Selected())
-            rows.push_back({i, std::move(item)});
+        if (source->Item(i).Selected())
+            positions.push_back(i);
     }
-    if (target->Count() + qsizetype(rows.size()) > maxRows)
+    if (target->Count() + qsizetype(positions.size()) > maxRows)
         return;
 
     {
@@ -56,13 +48,11 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         // The first row is selected while the target allows one selection only, which clears
         // what was selected there before; every later row adds to the selection.
         target->setMultiSelect(false);
-        for (const SelectedRow &row : rows) {
-            d->CopyEmployeeRow(row.item, target).setSelected(true);
+        for (ListItem &row : target->TakeRows(source, positions)) {
+            d->RecodeMovedRow(row, target);
+            row.setSelected(true);
             target->setMultiSelect(true);
         }
-        // From the last to the first, so that the positions still to come stay valid.
-        for (auto row = rows.rbegin(); row != rows.rend(); ++row)
-            source->Remove(row->position);
     }
 
     target->SetFocus();

@@ -30,11 +30,9 @@ ListItem VendorEmployeePrivate::CopyEmployeeRow(const QString &id, const QString
     return row;
 }
 
-ListItem VendorEmployeePrivate::CopyEmployeeRow(const ListItem &source, ListView *target)
+void VendorEmployeePrivate::RecodeMovedRow(ListItem &row, ListView *target)
 {
-    ListItem row = target->AddCopy(source);
     row.setSubItems(2, movedCode(row.Text(), row.SubItems(2), target == lstSelectedEmployees));
-    return row;
 }
 
 void VendorEmployeePrivate::RefreshCountLabels()

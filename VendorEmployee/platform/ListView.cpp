@@ -313,6 +313,7 @@ public:
     }
     ListRow *add(const QString &text);
     ListRow *addCopy(const ListRow &from);
+    std::vector<ListRow *> takeFrom(ListModel &source, const std::vector<int> &positions);
     void remove(qsizetype pos);
     void clear();
     ListRow *find(const QString &text);
@@ -567,6 +568,74 @@ ListRow *ListModel::addCopy(const ListRow &from)
         row->keys[column] = from.keys[column];
     }
     return insert(row);
+}
+
+// Inside a BulkUpdate of both lists; positions checked.
+std::vector<ListRow *> ListModel::takeFrom(ListModel &source, const std::vector<int> &positions)
+{
+    bulkChange();
+    source.bulkChange();
+    source.ensureOrdered();
+    source.compact(); // positions are slots now
+    const qsizetype count = qsizetype(source.m_slots.size());
+    std::vector<bool> taken(std::size_t(count), false);
+    for (const int position : positions)
+        taken[std::size_t(position - 1)] = true;
+
+    // Where Remove from the last down leaves the current row: on the first row kept after it,
+    // else on the last row kept before it.
+    if (ListRow *current = source.m_current) {
+        const qsizetype at = source.slotOf(current);
+        if (taken[std::size_t(at)]) {
+            qsizetype to = at + 1;
+            while (to < count && taken[std::size_t(to)])
+                ++to;
+            if (to == count) {
+                to = at - 1;
+                while (to >= 0 && taken[std::size_t(to)])
+                    --to;
+            }
+            source.m_current = to >= 0 ? source.m_slots[to] : nullptr;
+            source.m_currentDirty = true;
+        }
+    }
+
+    std::vector<ListRow *> moved;
+    moved.reserve(positions.size());
+    auto kept = source.m_slots.begin();
+    for (qsizetype slot = 0; slot < count; ++slot) {
+        ListRow *const row = source.m_slots[slot];
+        if (taken[std::size_t(slot)])
+            moved.push_back(row);
+        else
+            *kept++ = row;
+    }
+    source.m_slots.erase(kept, source.m_slots.end());
+    source.m_live = qsizetype(source.m_slots.size());
+    source.m_firstHole = source.m_live;
+    source.m_liveSlots.clear();
+
+    for (ListRow *&row : moved) {
+        if (row->selected) {
+            source.unmark(row);
+            source.m_selectionDirty = true;
+        }
+        if (source.m_pendingScroll == row) {
+            release(source.m_pendingScroll);
+            source.m_pendingScroll = nullptr;
+        }
+        ListRow *const left = row;
+        left->owner = nullptr;
+        if (left->refs > 1) {
+            // A handle names it: it stays behind as a removed row, and a copy moves.
+            left->removed = true;
+            row = addCopy(*left);
+            release(left);
+        } else {
+            insert(row);
+        }
+    }
+    return moved;
 }
 
 // Takes a new row, texts and keys set, into its sorted place.
@@ -1103,6 +1172,28 @@ ListItem ListView::Add(const QString &text)
 ListItem ListView::AddCopy(const ListItem &row)
 {
     return ListItem(m_model->addCopy(row.row()));
+}
+
+std::vector<ListItem> ListView::TakeRows(ListView *source, const std::vector<int> &positions)
+{
+    if (!source || source == this)
+        throw std::invalid_argument("TakeRows: the rows must come from another list");
+    const int count = source->Count();
+    int previous = 0;
+    for (const int position : positions) {
+        if (position <= previous || position > count)
+            throw std::out_of_range("TakeRows: positions must be ascending rows of the list");
+        previous = position;
+    }
+    if (positions.empty())
+        return {};
+    const BulkUpdate sourceUpdate(source);
+    const BulkUpdate targetUpdate(this);
+    std::vector<ListItem> items;
+    items.reserve(positions.size());
+    for (ListRow *row : m_model->takeFrom(*source->m_model, positions))
+        items.push_back(ListItem(row));
+    return items;
 }
 
 void ListView::Remove(int position)

@@ -82,6 +82,13 @@ public:
     /// come with the texts.
     ListItem AddCopy(const ListItem &row);
     void Remove(int position);
+    /// Moves the rows at `positions` of `source`, another list, here: the same as AddCopy of
+    /// each, in the order given, then Remove of each from the last down (so the source's current
+    /// row moves on as Remove moves it), at the cost of moving pointers. Positions are 1-based
+    /// and strictly ascending; the rows arrive unselected. Returns them in the order given. A row
+    /// that a handle still names is copied instead, so that the handle still names a row that
+    /// left its list. Both lists reach their views as one update each.
+    std::vector<ListItem> TakeRows(ListView *source, const std::vector<int> &positions);
     ListItem Item(int position);
     void Clear();
 

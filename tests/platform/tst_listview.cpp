@@ -81,6 +81,8 @@ private Q_SLOTS:
     void randomOperationsMatchReference_data();
     void randomOperationsMatchReference();
     void foldsMatchQt();
+    void takeRowsMatchesCopyAndRemove_data();
+    void takeRowsMatchesCopyAndRemove();
     void columnHeaders();
     void clickAfterSelectionChanged();
     void clickBelowRows();
@@ -550,6 +552,96 @@ void tst_ListView::foldsMatchQt()
         }
         QCOMPARE(::texts(list), expected);
     }
+}
+
+void tst_ListView::takeRowsMatchesCopyAndRemove_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<bool>("bulk");
+    for (quint32 seed = 1; seed <= 6; ++seed) {
+        QTest::addRow("seed %u", seed) << seed << false;
+        QTest::addRow("seed %u in bulk", seed) << seed << true;
+    }
+}
+
+// Two pairs of lists start alike; in one pair rows go across by TakeRows, in the other by
+// AddCopy and Remove from the last down. Both pairs must end alike.
+void tst_ListView::takeRowsMatchesCopyAndRemove()
+{
+    QFETCH(quint32, seed);
+    QFETCH(bool, bulk);
+    QRandomGenerator random(seed);
+    ListView from[2], to[2];
+    const int rows = 20 + random.bounded(40);
+    for (ListView *pair : {from, to}) {
+        for (int n = 0; n < 2; ++n)
+            pair[n].setSortKey(2);
+    }
+    for (int i = 0; i < rows; ++i) {
+        const QString spec = QStringLiteral("%1:Name %2:%3")
+                                 .arg(random.bounded(30))
+                                 .arg(random.bounded(5))
+                                 .arg(random.bounded(30), 6, 10, QLatin1Char('0'));
+        ListView &list = random.bounded(3) == 0 ? to[0] : from[0];
+        ListView &twin = &list == &to[0] ? to[1] : from[1];
+        addRow(list, spec);
+        addRow(twin, spec);
+    }
+    std::vector<int> positions;
+    for (int i = 1; i <= from[0].Count(); ++i) {
+        if (random.bounded(2))
+            positions.push_back(i);
+    }
+    const int current = 1 + random.bounded(from[0].Count());
+    for (int n = 0; n < 2; ++n) {
+        from[n].setMultiSelect(true);
+        for (int i = 3; i <= from[n].Count(); i += 3)
+            from[n].Item(i).setSelected(true);
+        from[n].Item(current).setSelected(true);
+        from[n].Item(current).setSelected(false);
+    }
+    // A handle held to a row that leaves: the row it names must end up out of every list.
+    const ListItem held = positions.empty() ? ListItem() : from[0].Item(positions.back());
+
+    std::vector<ListItem> taken;
+    {
+        std::optional<ListView::BulkUpdate> a, b;
+        if (bulk) {
+            a.emplace(&from[0]);
+            b.emplace(&to[0]);
+        }
+        taken = to[0].TakeRows(&from[0], positions);
+    }
+    std::vector<ListItem> copies;
+    for (const int position : positions)
+        copies.push_back(to[1].AddCopy(from[1].Item(position)));
+    for (auto position = positions.rbegin(); position != positions.rend(); ++position)
+        from[1].Remove(*position);
+
+    QCOMPARE(taken.size(), copies.size());
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        QCOMPARE(taken[i].Text(), copies[i].Text());
+        QCOMPARE(taken[i].SubItems(2), copies[i].SubItems(2));
+        QCOMPARE(to[0].indexOf(taken[i]), to[1].indexOf(copies[i]));
+        QVERIFY(!taken[i].Selected());
+    }
+    QCOMPARE(texts(from[0]), texts(from[1]));
+    QCOMPARE(texts(to[0]), texts(to[1]));
+    for (int i = 1; i <= from[0].Count(); ++i)
+        QCOMPARE(from[0].Item(i).Selected(), from[1].Item(i).Selected());
+    const auto positionOfCurrent = [](ListView &list) {
+        return list.SelectedItem() ? list.indexOf(list.SelectedItem()) : 0;
+    };
+    QCOMPARE(positionOfCurrent(from[0]), positionOfCurrent(from[1]));
+    QCOMPARE(positionOfCurrent(to[0]), positionOfCurrent(to[1]));
+    if (held)
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, held.Text());
+    for (ListView *list : {&from[0], &to[0]})
+        verifyConsistent(*list);
+
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, to[0].TakeRows(&from[0], {2, 1}));
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, to[0].TakeRows(&from[0], {from[0].Count() + 1}));
+    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, to[0].TakeRows(&to[0], {}));
 }
 
 void tst_ListView::randomOperationsMatchReference_data()
