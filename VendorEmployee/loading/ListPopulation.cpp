@@ -4,6 +4,7 @@
 #include "editing/ChangeCode.h"
 #include "platform/Widgets.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -35,15 +36,26 @@ QString fieldText(const XmlNode &record, int field)
 
 // The bar's value as the rows go by. QProgressBar works out its whole style option for every new
 // value, which at 32,767 rows costs more than all the rest of a load; so values reach the bar
-// when they can move it by a pixel, and the last one always does, also when a row fails.
+// when they can move it by a pixel, and the last one always does, also when a row fails. Each
+// such value repaints the bar and what lies under it at once; a screen shows sixty pictures a
+// second at most, so the bar paints at that rate and once more at the end.
 class ProgressValue
 {
 public:
     explicit ProgressValue(QProgressBar *bar)
-        : m_bar(bar), m_stride(std::max(1, bar->maximum() / std::max(1, bar->width())))
+        : m_bar(bar), m_stride(std::max(1, bar->maximum() / std::max(1, bar->width()))),
+          m_updates(bar->updatesEnabled())
     {
+        m_bar->setUpdatesEnabled(false);
+        m_shown.start();
     }
-    ~ProgressValue() { flush(); }
+    ~ProgressValue()
+    {
+        flush();
+        m_bar->setUpdatesEnabled(m_updates);
+        if (m_updates)
+            m_bar->repaint();
+    }
     Q_DISABLE_COPY(ProgressValue)
 
     void set(int value)
@@ -55,14 +67,25 @@ public:
     }
 
 private:
+    static constexpr int framePeriodMs = 16;
+
     void flush()
     {
-        if (m_pending)
-            m_bar->setValue(*std::exchange(m_pending, std::nullopt));
+        if (!m_pending)
+            return;
+        m_bar->setValue(*std::exchange(m_pending, std::nullopt));
+        if (m_updates && m_shown.hasExpired(framePeriodMs)) {
+            m_bar->setUpdatesEnabled(true);
+            m_bar->repaint();
+            m_bar->setUpdatesEnabled(false);
+            m_shown.start();
+        }
     }
 
     QProgressBar *const m_bar;
     const int m_stride;
+    const bool m_updates;
+    QElapsedTimer m_shown;
     std::optional<int> m_pending;
 };
 

@@ -114,15 +114,15 @@ ColumnKey columnKey(const QString &text, QString &fold)
         key.caseWord = 0;
         return key;
     }
-    // The ASCII fold, packed as packedFold would pack it.
+    // The ASCII fold, packed as packedFold would pack it: the first unit in the top byte, zeros
+    // after the end.
     fold = QString();
     quint64 upper = 0;
-    for (qsizetype i = 0; i < 24; ++i) {
-        const char16_t c = i < size ? data[i] : 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = data[i];
         const bool isUpper = c >= u'A' && c <= u'Z';
-        quint64 &word = key.words[i / 8];
-        word = (word << 8) | (isUpper ? c + (u'a' - u'A') : c);
-        upper = (upper << 1) | (isUpper ? 1 : 0);
+        key.words[i / 8] |= quint64(isUpper ? c + (u'a' - u'A') : c) << (56 - 8 * (i % 8));
+        upper |= quint64(isUpper ? 1 : 0) << (23 - i);
     }
     // Two texts with the same ASCII fold differ only in letter case, and at the first difference
     // the upper-case letter sorts first: inverting the mask makes that the smaller word.
