@@ -44,18 +44,25 @@ constexpr const char *sqlVendorExists = "SELECT 1 FROM vendors WHERE ID = ?1";
 constexpr const char *sqlEmployees = "SELECT ID, name, active <> 0 FROM employees ORDER BY ID";
 constexpr const char *sqlLinkedIds = "SELECT EmployeeID FROM VendorEmployeeCrossReference "
                                      "WHERE VendorID = ?1 ORDER BY EmployeeID";
-// A save is applied a run of changes at a time, the employee IDs passed as one JSON array: a
-// statement per link costs its own round through the engine, and evaluating the time stamp's
-// default for every row as much again. One save, one time stamp.
+constexpr const char *sqlEmployeeExists = "SELECT 1 FROM employees WHERE ID = ?1";
+constexpr const char *sqlLinkOne =
+    "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID) VALUES (?1, ?2) "
+    "ON CONFLICT DO NOTHING";
+constexpr const char *sqlUnlinkOne =
+    "DELETE FROM VendorEmployeeCrossReference WHERE VendorID = ?1 AND EmployeeID = ?2";
+// Many employee IDs go as one JSON array, one statement for all of them: a statement per ID
+// costs its own round through the engine, and evaluating the time stamp's default for every row
+// as much again. Below kArrayFrom IDs the statement per ID is the cheaper.
+constexpr std::size_t kArrayFrom = 16;
 constexpr const char *sqlNow = "SELECT strftime('%Y-%m-%d %H:%M:%f', 'now')";
 constexpr const char *sqlFirstMissingEmployee =
-    "SELECT j.key, j.value FROM json_each(?1) j WHERE NOT EXISTS ("
-    "SELECT 1 FROM employees e WHERE e.ID = j.value) ORDER BY j.key LIMIT 1";
+    "SELECT min(j.key) FROM json_each(?1) j WHERE NOT EXISTS ("
+    "SELECT 1 FROM employees e WHERE e.ID = j.value)";
 // The WHERE keeps the parser from taking ON CONFLICT for the ON of a join.
-constexpr const char *sqlLink =
+constexpr const char *sqlLinkArray =
     "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID, RecordLastUpdated) "
     "SELECT ?1, j.value, ?3 FROM json_each(?2) j WHERE true ON CONFLICT DO NOTHING";
-constexpr const char *sqlUnlink =
+constexpr const char *sqlUnlinkArray =
     "DELETE FROM VendorEmployeeCrossReference WHERE VendorID = ?1 AND EmployeeID IN ("
     "SELECT j.value FROM json_each(?2) j)";
 constexpr const char *sqlAnyEmployee = "SELECT 1 FROM employees LIMIT 1";
@@ -252,32 +259,6 @@ private:
     Statement &m_statement;
 };
 
-// The links a save writes name only vendors and employees checked to exist under the same write
-// lock, so the engine's own checks of those references would only repeat them, at two lookups
-// for every row linked or unlinked and a second pass over the rows an unlink deletes.
-class ForeignKeysOff
-{
-public:
-    explicit ForeignKeysOff(ConnectionPool<Connection>::Lease &connection)
-        : m_connection(connection)
-    {
-        m_connection->exec("PRAGMA foreign_keys = OFF"); // no effect inside a transaction
-    }
-    ~ForeignKeysOff()
-    {
-        try {
-            m_connection->exec("PRAGMA foreign_keys = ON");
-        } catch (const StoreError &) {
-            m_connection.discard(); // not to be handed out unchecked
-        }
-    }
-    ForeignKeysOff(const ForeignKeysOff &) = delete;
-    ForeignKeysOff &operator=(const ForeignKeysOff &) = delete;
-
-private:
-    ConnectionPool<Connection>::Lease &m_connection;
-};
-
 // "[1,2,3]"
 std::string jsonArray(std::span<const std::int64_t> ids)
 {
@@ -371,6 +352,24 @@ public:
         return true;
     }
 
+    /// The index of the first ID that names no employee.
+    static std::optional<std::size_t> firstMissingEmployee(Connection &connection,
+                                                           std::span<const std::int64_t> ids)
+    {
+        if (ids.size() < kArrayFrom) {
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                if (!connection.statement(sqlEmployeeExists).bind(1, ids[i]).exists())
+                    return i;
+            }
+            return std::nullopt;
+        }
+        const std::string array = jsonArray(ids);
+        const Running missing(connection.statement(sqlFirstMissingEmployee).bindStatic(1, array));
+        if (missing->step() && missing->isInteger(0))
+            return std::size_t(missing->int64(0));
+        return std::nullopt;
+    }
+
     ApplyResult apply(std::span<const LinkChange> changes) override
     {
         ApplyResult result;
@@ -387,10 +386,8 @@ public:
             employeeIds.insert(employeeIds.end(), change.employeeIds.begin(),
                                change.employeeIds.end());
         }
-        const std::string allIds = jsonArray(employeeIds);
 
         auto connection = m_pool.acquire();
-        const ForeignKeysOff unchecked(connection);
         // IMMEDIATE takes the write lock up front, so the checks below still hold at commit.
         Transaction tx(*connection, "BEGIN IMMEDIATE");
 
@@ -406,13 +403,8 @@ public:
                 break;
             }
         }
-        std::optional<std::size_t> employeeMissingAt;
-        {
-            const Running missing(
-                connection->statement(sqlFirstMissingEmployee).bindStatic(1, allIds));
-            if (missing->step())
-                employeeMissingAt = std::size_t(missing->int64(0));
-        }
+        const std::optional<std::size_t> employeeMissingAt =
+            firstMissingEmployee(*connection, employeeIds);
         if (employeeMissingAt) {
             const std::size_t change = std::size_t(
                 std::upper_bound(firstIdOf.begin(), firstIdOf.end(), *employeeMissingAt) -
@@ -428,23 +420,34 @@ public:
             return result;
         }
 
-        std::string now;
-        {
-            const Running clock(connection->statement(sqlNow));
-            if (!clock->step())
-                throw StoreError("sqlite: no current time");
-            now = clock->text(0);
-        }
+        std::string now; // one time stamp for the links the save writes by array
         for (const Batch &batch : batches(changes)) {
+            if (batch.employeeIds.size() < kArrayFrom) {
+                for (std::int64_t id : batch.employeeIds) {
+                    const std::int64_t n =
+                        connection->statement(batch.link ? sqlLinkOne : sqlUnlinkOne)
+                            .bind(1, batch.vendorId)
+                            .bind(2, id)
+                            .run();
+                    (batch.link ? result.linked : result.unlinked) += n;
+                }
+                continue;
+            }
             const std::string ids = jsonArray(batch.employeeIds);
             if (batch.link) {
-                result.linked += connection->statement(sqlLink)
+                if (now.empty()) {
+                    const Running clock(connection->statement(sqlNow));
+                    if (!clock->step())
+                        throw StoreError("sqlite: no current time");
+                    now = clock->text(0);
+                }
+                result.linked += connection->statement(sqlLinkArray)
                                      .bind(1, batch.vendorId)
                                      .bindStatic(2, ids)
                                      .bindStatic(3, now)
                                      .run();
             } else {
-                result.unlinked += connection->statement(sqlUnlink)
+                result.unlinked += connection->statement(sqlUnlinkArray)
                                        .bind(1, batch.vendorId)
                                        .bindStatic(2, ids)
                                        .run();

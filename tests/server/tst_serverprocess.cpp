@@ -414,12 +414,25 @@ void tst_ServerProcess::runsOfChanges_data()
          "12:116 17:152",
          ""},
     };
+    // Long runs: 101-140 linked (101 twice; 108, 116, 124, 132 and 140 are linked already),
+    // then every link of the seed and 101 unlinked in one delete.
+    QList<QByteArray> longRuns;
+    for (qint64 id = 101; id <= 140; ++id)
+        longRuns.append(insertStatement(12, id));
+    longRuns.append(insertStatement(12, 101));
+    QList<qint64> seeded{101};
+    for (qint64 id = 108; id <= 300; id += 8)
+        seeded.append(id);
+    longRuns.append(deleteStatement(12, seeded));
     for (auto [kind, name] : {std::pair{TestDatabase::Kind::Sqlite, "sqlite"},
                               std::pair{TestDatabase::Kind::Postgres, "postgresql"}}) {
         for (const auto &c : cases)
             QTest::addRow("%s, %s", name, c.name)
                 << int(kind) << c.statements << QByteArray(c.summary)
                 << QString::fromLatin1(c.linked) << QString::fromLatin1(c.unlinked);
+        QTest::addRow("%s, long runs", name)
+            << int(kind) << longRuns << QByteArray("35 employees linked, 26 unlinked.")
+            << QStringLiteral("12:102 12:139") << QStringLiteral("12:101 12:108 12:140 12:300");
     }
 }
 
@@ -469,9 +482,18 @@ void tst_ServerProcess::refusalNamesTheFirstUnknown_data()
                                  insertStatement(99, 103)}
             << QByteArray("Refused: unknown vendor 99.");
     }
+    QList<qint64> longList;
+    for (qint64 id = 108; id <= 300; id += 8)
+        longList.append(id == 204 ? -204 : id);
     // Several unknowns: the one met first going through the post, each change's vendor before
     // its employees.
     const int sqlite = int(TestDatabase::Kind::Sqlite);
+    QTest::newRow("sqlite, long delete's list, then vendor")
+        << sqlite << QList<QByteArray>{deleteStatement(12, longList), insertStatement(99, 101)}
+        << QByteArray("Refused: unknown employee -204.");
+    QTest::newRow("sqlite, vendor, then long delete's list")
+        << sqlite << QList<QByteArray>{insertStatement(99, 101), deleteStatement(12, longList)}
+        << QByteArray("Refused: unknown vendor 99.");
     QTest::newRow("sqlite, employee before vendor")
         << sqlite << QList<QByteArray>{insertStatement(12, 999999), insertStatement(99, 101)}
         << QByteArray("Refused: unknown employee 999999.");
