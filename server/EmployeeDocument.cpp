@@ -178,6 +178,9 @@ std::string EmployeeDocumentWriter::finish()
     out += m_selected;
     out += selectedClose;
     out += documentTail;
+    // Room made for a larger document than this one is not to be held while it is sent.
+    if (out.capacity() > 2 * out.size() + 4096)
+        out.shrink_to_fit();
     clear();
     return out;
 }
