@@ -46,24 +46,46 @@ quint64 packedFold(const QString &fold, qsizetype from)
 
 // The case fold of each code unit below 0x250 (ASCII, Latin-1, Latin Extended-A and -B), taken
 // from Qt once; 0 where the fold is not a single code unit.
-const std::array<char16_t, 0x250> &latinFolds()
+//
+// `exact` marks the units below 0x100 that a key can hold whole: the fold is below 0x100 too,
+// and a unit that folds to another is the only one that does and sorts before it (upper-case
+// letters come before their lower-case ones in ASCII and in Latin-1), so that for texts made of
+// them the packed folds and the upper-case mask order exactly as the strings do.
+struct FoldTables
 {
-    static const std::array<char16_t, 0x250> folds = [] {
-        std::array<char16_t, 0x250> table{};
-        for (char16_t c = 1; c < table.size(); ++c) {
+    std::array<char16_t, 0x250> fold{};
+    std::array<bool, 0x100> exact{};
+};
+
+const FoldTables &foldTables()
+{
+    static const FoldTables tables = [] {
+        FoldTables t;
+        for (char16_t c = 1; c < t.fold.size(); ++c) {
             const QString fold = QString(QChar(c)).toCaseFolded();
-            table[c] = fold.size() == 1 ? fold.front().unicode() : 0;
+            t.fold[c] = fold.size() == 1 ? fold.front().unicode() : 0;
         }
-        return table;
+        std::array<int, 0x100> folding{}; // how many other units fold to each unit
+        for (char16_t c = 1; c < 0x100; ++c) {
+            const char16_t f = t.fold[c];
+            t.exact[c] = f != 0 && f < 0x100 && (f == c || (c < f && t.fold[f] == f));
+            if (t.exact[c] && f != c)
+                ++folding[f];
+        }
+        for (char16_t c = 1; c < 0x100; ++c) {
+            if (t.exact[c] && t.fold[c] != c && folding[t.fold[c]] > 1)
+                t.exact[c] = false;
+        }
+        return t;
     }();
-    return folds;
+    return tables;
 }
 
 // QString::toCaseFolded, with the Latin scripts done from a table: the general case goes through
 // the Unicode tables one character at a time, which dominated filling and re-keying a large list.
 QString caseFolded(const QString &text)
 {
-    const auto &folds = latinFolds();
+    const auto &folds = foldTables().fold;
     const auto *data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
     qsizetype firstChange = -1;
@@ -93,7 +115,8 @@ struct ColumnKey
 {
     quint64 words[3] = {};          // the fold's first 24 code units (packedFold)
     quint64 caseWord = ~quint64(0); // of an exact key: its upper-case letters, inverted
-    // The text is at most 24 ASCII characters, none NUL: the words and caseWord tell it all.
+    // The text is at most 24 code units, each one a key holds whole (FoldTables::exact): the
+    // words and caseWord tell it all.
     bool exact = true;
 };
 
@@ -101,12 +124,13 @@ struct ColumnKey
 // for the others `fold` is left empty, which spares a string per row and column.
 ColumnKey columnKey(const QString &text, QString &fold)
 {
+    const FoldTables &tables = foldTables();
     ColumnKey key;
     const auto *data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
     key.exact = size <= 24;
     for (qsizetype i = 0; i < size && key.exact; ++i)
-        key.exact = data[i] != 0 && data[i] < 0x80;
+        key.exact = data[i] < 0x100 && tables.exact[data[i]];
     if (!key.exact) {
         fold = caseFolded(text);
         for (int i = 0; i < 3; ++i)
@@ -114,18 +138,18 @@ ColumnKey columnKey(const QString &text, QString &fold)
         key.caseWord = 0;
         return key;
     }
-    // The ASCII fold, packed as packedFold would pack it: the first unit in the top byte, zeros
-    // after the end.
+    // The fold, packed as packedFold would pack it: the first unit in the top byte, zeros after
+    // the end.
     fold = QString();
     quint64 upper = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t c = data[i];
-        const bool isUpper = c >= u'A' && c <= u'Z';
-        key.words[i / 8] |= quint64(isUpper ? c + (u'a' - u'A') : c) << (56 - 8 * (i % 8));
-        upper |= quint64(isUpper ? 1 : 0) << (23 - i);
+        const char16_t f = tables.fold[c];
+        key.words[i / 8] |= quint64(f) << (56 - 8 * (i % 8));
+        upper |= quint64(f != c ? 1 : 0) << (23 - i);
     }
-    // Two texts with the same ASCII fold differ only in letter case, and at the first difference
-    // the upper-case letter sorts first: inverting the mask makes that the smaller word.
+    // Two texts with the same fold differ only in letter case, and at the first difference the
+    // upper-case letter sorts first: inverting the mask makes that the smaller word.
     key.caseWord = ~upper;
     return key;
 }
