@@ -308,8 +308,8 @@ struct LimitList
             const std::size_t first = i;
             while (i < r.size() && r[i].selected)
                 ++i;
-            selection.append(QItemSelectionRange(model.index(int(first), 0),
-                                                 model.index(int(i - 1), 2)));
+            selection.append(
+                QItemSelectionRange(model.index(int(first), 0), model.index(int(i - 1), 2)));
         }
         view.selectionModel()->select(selection, QItemSelectionModel::Select);
     }

@@ -32,22 +32,26 @@ void showSortIndicator(ListView *view)
                                                                        : Qt::DescendingOrder);
 }
 
-// Eight code units of a fold from `from` on, each clamped to 8 bits, the first in the top byte.
-// Compared as integers, such words order like the folds wherever the words differ.
-quint64 packedFold(const QString &fold, qsizetype from)
+// The first 24 code units of a fold, a byte each, the first in the top byte of words[0], zeros
+// after the end. A unit of 0xff or more can only be told as "0xff or more": from it on every byte
+// is 0xff, since what followed it would otherwise decide an order the unit itself decides. Compared
+// as integers, the words then order like the folds wherever the words differ.
+void packFold(const QString &fold, quint64 (&words)[3])
 {
     const auto *data = reinterpret_cast<const char16_t *>(fold.constData());
     const qsizetype size = fold.size();
-    quint64 word = 0;
-    for (qsizetype i = from; i < from + 8; ++i)
-        word = (word << 8) | (i < size ? std::min<char16_t>(data[i], 0xff) : 0);
-    return word;
+    bool saturated = false;
+    for (qsizetype i = 0; i < 24; ++i) {
+        saturated = saturated || (i < size && data[i] >= 0xff);
+        const quint64 unit = saturated ? 0xff : i < size ? data[i] : 0;
+        words[i / 8] = (words[i / 8] << 8) | unit;
+    }
 }
 
 // The case fold of each code unit below 0x250 (ASCII, Latin-1, Latin Extended-A and -B), taken
 // from Qt once; 0 where the fold is not a single code unit.
 //
-// `exact` marks the units below 0x100 that a key can hold whole: the fold is below 0x100 too,
+// `exact` marks the units below 0x100 that a key can hold whole: the fold is below 0xff,
 // and a unit that folds to another is the only one that does and sorts before it (upper-case
 // letters come before their lower-case ones in ASCII and in Latin-1), so that for texts made of
 // them the packed folds and the upper-case mask order exactly as the strings do.
@@ -68,7 +72,7 @@ const FoldTables &foldTables()
         std::array<int, 0x100> folding{}; // how many other units fold to each unit
         for (char16_t c = 1; c < 0x100; ++c) {
             const char16_t f = t.fold[c];
-            t.exact[c] = f != 0 && f < 0x100 && (f == c || (c < f && t.fold[f] == f));
+            t.exact[c] = f != 0 && f < 0xff && (f == c || (c < f && t.fold[f] == f));
             if (t.exact[c] && f != c)
                 ++folding[f];
         }
@@ -113,7 +117,7 @@ QString caseFolded(const QString &text)
 // strings and most comparisons are integer ones.
 struct ColumnKey
 {
-    quint64 words[3] = {};          // the fold's first 24 code units (packedFold)
+    quint64 words[3] = {};          // the fold's first 24 code units (packFold)
     quint64 caseWord = ~quint64(0); // of an exact key: its upper-case letters, inverted
     // The text is at most 24 code units, each one a key holds whole (FoldTables::exact): the
     // words and caseWord tell it all.
@@ -133,13 +137,12 @@ ColumnKey columnKey(const QString &text, QString &fold)
         key.exact = data[i] < 0x100 && tables.exact[data[i]];
     if (!key.exact) {
         fold = caseFolded(text);
-        for (int i = 0; i < 3; ++i)
-            key.words[i] = packedFold(fold, 8 * i);
+        packFold(fold, key.words);
         key.caseWord = 0;
         return key;
     }
-    // The fold, packed as packedFold would pack it: the first unit in the top byte, zeros after
-    // the end.
+    // The fold, packed as packFold would pack it: the first unit in the top byte, zeros after the
+    // end.
     fold = QString();
     quint64 upper = 0;
     for (qsizetype i = 0; i < size; ++i) {
@@ -1470,11 +1473,11 @@ void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
     const bool selected = m_model->rowMarked(row);
     const QModelIndex current = currentIndex();
     const bool focused = hasFocus();
-    const bool rowFocus = allColumnsShowFocus() && focused && current.isValid() &&
-                          current.row() == row;
+    const bool rowFocus =
+        allColumnsShowFocus() && focused && current.isValid() && current.row() == row;
     const QModelIndex hover = m_model->hover;
-    const bool hoverRow = selectionBehavior() == SelectRows && hover.isValid() &&
-                          hover.row() == row;
+    const bool hoverRow =
+        selectionBehavior() == SelectRows && hover.isValid() && hover.row() == row;
     const bool enabled = option.state & QStyle::State_Enabled;
 
     QList<int> sections;
