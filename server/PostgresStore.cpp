@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <set>
 #include <type_traits>
 
 namespace vendoremp::server {
@@ -54,10 +53,10 @@ constexpr Prepared selected{
                 "ON e.id = x.EmployeeID WHERE x.VendorID = $1::bigint ORDER BY e.id"};
 constexpr Prepared missingVendor{"missing_vendor",
                                  "SELECT t.id FROM unnest($1::bigint[]) AS t(id) WHERE NOT EXISTS ("
-                                 "SELECT 1 FROM vendors v WHERE v.id = t.id) LIMIT 1"};
+                                 "SELECT 1 FROM vendors v WHERE v.id = t.id) ORDER BY t.id"};
 constexpr Prepared missingEmployee{
     "missing_employee", "SELECT t.id FROM unnest($1::bigint[]) AS t(id) WHERE NOT EXISTS ("
-                        "SELECT 1 FROM employees e WHERE e.id = t.id) LIMIT 1"};
+                        "SELECT 1 FROM employees e WHERE e.id = t.id) ORDER BY t.id"};
 // Rows go in key order, so that two posts touching the same links cannot wait on each other
 // in a circle.
 constexpr Prepared link{
@@ -124,7 +123,7 @@ private:
     PGresult *m_result;
 };
 
-std::string idArray(const std::vector<std::int64_t> &ids)
+std::string idArray(std::span<const std::int64_t> ids)
 {
     std::string text = "{";
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -193,6 +192,12 @@ public:
 
     bool healthy() const { return PQstatus(m_conn) == CONNECTION_OK; }
 
+    void rollback() noexcept
+    {
+        if (healthy())
+            PQclear(PQexec(m_conn, "ROLLBACK"));
+    }
+
     void prepareAll()
     {
         for (const Prepared &p : allPrepared)
@@ -255,53 +260,41 @@ private:
 
 using Pool = ConnectionPool<Connection>;
 
-// Rolls back unless committed.
-class Transaction
+using Transaction = server::Transaction<Connection>;
+
+std::vector<std::int64_t> column(const Result &result)
+{
+    std::vector<std::int64_t> out;
+    out.reserve(std::size_t(result.rows()));
+    for (int row = 0; row < result.rows(); ++row)
+        out.push_back(result.int64(row, 0));
+    return out;
+}
+
+class Steps final : public SaveSteps
 {
 public:
-    Transaction(Connection &connection, const char *begin) : m_connection(connection)
+    explicit Steps(Connection &connection) : m_connection(connection) {}
+
+    std::vector<std::int64_t> missingVendors(std::span<const std::int64_t> ids) override
     {
-        m_connection.exec(begin);
+        return column(m_connection.run(missingVendor, {idArray(ids)}));
     }
-    ~Transaction()
+    std::vector<std::int64_t> missingEmployees(std::span<const std::int64_t> ids) override
     {
-        if (!m_done && m_connection.healthy()) {
-            try {
-                m_connection.exec("ROLLBACK");
-            } catch (const StoreError &) {
-            }
-        }
+        return column(m_connection.run(missingEmployee, {idArray(ids)}));
     }
-    void commit()
+    std::int64_t apply(const Batch &batch) override
     {
-        m_done = true;
-        m_connection.exec("COMMIT");
+        return m_connection
+            .run(batch.link ? link : unlink,
+                 {std::to_string(batch.vendorId), idArray(batch.employeeIds)})
+            .affected();
     }
 
 private:
     Connection &m_connection;
-    bool m_done = false;
 };
-
-// Consecutive changes of one kind for one vendor: one statement each, order kept.
-struct Batch
-{
-    LinkChange::Kind kind;
-    std::int64_t vendorId;
-    std::vector<std::int64_t> employeeIds;
-};
-
-std::vector<Batch> batches(std::span<const LinkChange> changes)
-{
-    std::vector<Batch> out;
-    for (const LinkChange &c : changes) {
-        if (out.empty() || out.back().kind != c.kind || out.back().vendorId != c.vendorId)
-            out.push_back({c.kind, c.vendorId, {}});
-        auto &ids = out.back().employeeIds;
-        ids.insert(ids.end(), c.employeeIds.begin(), c.employeeIds.end());
-    }
-    return out;
-}
 
 class PostgresStore final : public Store
 {
@@ -343,39 +336,18 @@ public:
 
     ApplyResult apply(std::span<const LinkChange> changes) override
     {
-        ApplyResult result;
-        result.applied = changes.empty();
-        if (changes.empty())
-            return result;
-        std::set<std::int64_t> vendorSet, employeeSet;
-        for (const LinkChange &c : changes) {
-            vendorSet.insert(c.vendorId);
-            employeeSet.insert(c.employeeIds.begin(), c.employeeIds.end());
+        if (changes.empty()) {
+            ApplyResult nothing;
+            nothing.applied = true;
+            return nothing;
         }
-        const std::string vendors = idArray({vendorSet.begin(), vendorSet.end()});
-        const std::string employees = idArray({employeeSet.begin(), employeeSet.end()});
-        const std::vector<Batch> work = batches(changes);
-
         return withConnection([&](Connection &c) {
-            ApplyResult r;
             Transaction tx(c, "BEGIN");
-            if (const Result missing = c.run(missingVendor, {vendors}); missing.rows() > 0) {
-                r.refusal = "unknown vendor " + std::string(missing.text(0, 0));
-                return r;
-            }
-            if (const Result missing = c.run(missingEmployee, {employees}); missing.rows() > 0) {
-                r.refusal = "unknown employee " + std::string(missing.text(0, 0));
-                return r;
-            }
-            for (const Batch &b : work) {
-                const bool isLink = b.kind == LinkChange::Kind::Link;
-                const Result done = c.run(isLink ? link : unlink,
-                                          {std::to_string(b.vendorId), idArray(b.employeeIds)});
-                (isLink ? r.linked : r.unlinked) += done.affected();
-            }
-            tx.commit();
-            r.applied = true;
-            return r;
+            Steps steps(c);
+            ApplyResult result = applySave(changes, steps);
+            if (result.applied)
+                tx.commit();
+            return result;
         });
     }
 

@@ -7,7 +7,6 @@
 #include <charconv>
 #include <map>
 #include <optional>
-#include <set>
 #include <string_view>
 
 namespace vendoremp::server {
@@ -55,8 +54,8 @@ constexpr const char *sqlUnlinkOne =
 // as much again. Below kArrayFrom IDs the statement per ID is the cheaper.
 constexpr std::size_t kArrayFrom = 16;
 constexpr const char *sqlNow = "SELECT strftime('%Y-%m-%d %H:%M:%f', 'now')";
-constexpr const char *sqlFirstMissingEmployee =
-    "SELECT min(j.key) FROM json_each(?1) j WHERE NOT EXISTS ("
+constexpr const char *sqlMissingEmployees =
+    "SELECT j.value FROM json_each(?1) j WHERE NOT EXISTS ("
     "SELECT 1 FROM employees e WHERE e.ID = j.value)";
 // The WHERE keeps the parser from taking ON CONFLICT for the ON of a join.
 constexpr const char *sqlLinkArray =
@@ -192,6 +191,12 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
+    void rollback() noexcept
+    {
+        // SQLite has already rolled back when a failure ended the transaction; then this fails.
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+
     void exec(const char *sql)
     {
         char *error = nullptr;
@@ -216,34 +221,7 @@ private:
     std::map<const char *, std::unique_ptr<Statement>> m_statements;
 };
 
-// Rolls back unless committed, so every early return and every throw leaves nothing applied.
-class Transaction
-{
-public:
-    Transaction(Connection &connection, const char *begin) : m_connection(connection)
-    {
-        m_connection.exec(begin);
-    }
-    ~Transaction()
-    {
-        if (!m_done) {
-            try {
-                m_connection.exec("ROLLBACK");
-            } catch (const StoreError &) {
-                // SQLite has already rolled back when a failure ended the transaction.
-            }
-        }
-    }
-    void commit()
-    {
-        m_connection.exec("COMMIT");
-        m_done = true;
-    }
-
-private:
-    Connection &m_connection;
-    bool m_done = false;
-};
+using Transaction = server::Transaction<Connection>;
 
 // Resets a query when it goes out of scope, however the scope is left.
 class Running
@@ -275,26 +253,73 @@ std::string jsonArray(std::span<const std::int64_t> ids)
     return text;
 }
 
-// Consecutive changes of one kind for one vendor: one statement each, order kept.
-struct Batch
+class Steps final : public SaveSteps
 {
-    bool link;
-    std::int64_t vendorId;
-    std::vector<std::int64_t> employeeIds;
-};
+public:
+    explicit Steps(Connection &connection) : m_connection(connection) {}
 
-std::vector<Batch> batches(std::span<const LinkChange> changes)
-{
-    std::vector<Batch> out;
-    for (const LinkChange &c : changes) {
-        const bool link = c.kind == LinkChange::Kind::Link;
-        if (out.empty() || out.back().link != link || out.back().vendorId != c.vendorId)
-            out.push_back({link, c.vendorId, {}});
-        auto &ids = out.back().employeeIds;
-        ids.insert(ids.end(), c.employeeIds.begin(), c.employeeIds.end());
+    std::vector<std::int64_t> missingVendors(std::span<const std::int64_t> ids) override
+    {
+        std::vector<std::int64_t> missing;
+        for (std::int64_t id : ids) {
+            if (!m_connection.statement(sqlVendorExists).bind(1, id).exists())
+                missing.push_back(id);
+        }
+        return missing;
     }
-    return out;
-}
+
+    std::vector<std::int64_t> missingEmployees(std::span<const std::int64_t> ids) override
+    {
+        std::vector<std::int64_t> missing;
+        if (ids.size() < kArrayFrom) {
+            for (std::int64_t id : ids) {
+                if (!m_connection.statement(sqlEmployeeExists).bind(1, id).exists())
+                    missing.push_back(id);
+            }
+            return missing;
+        }
+        const std::string array = jsonArray(ids);
+        const Running query(m_connection.statement(sqlMissingEmployees).bindStatic(1, array));
+        while (query->step())
+            missing.push_back(query->int64(0));
+        std::sort(missing.begin(), missing.end());
+        return missing;
+    }
+
+    std::int64_t apply(const Batch &batch) override
+    {
+        std::int64_t changed = 0;
+        if (batch.employeeIds.size() < kArrayFrom) {
+            for (std::int64_t id : batch.employeeIds)
+                changed += m_connection.statement(batch.link ? sqlLinkOne : sqlUnlinkOne)
+                               .bind(1, batch.vendorId)
+                               .bind(2, id)
+                               .run();
+            return changed;
+        }
+        const std::string ids = jsonArray(batch.employeeIds);
+        if (!batch.link)
+            return m_connection.statement(sqlUnlinkArray)
+                .bind(1, batch.vendorId)
+                .bindStatic(2, ids)
+                .run();
+        if (m_now.empty()) { // one time stamp for the links the save writes by array
+            const Running clock(m_connection.statement(sqlNow));
+            if (!clock->step())
+                throw StoreError("sqlite: no current time");
+            m_now = clock->text(0);
+        }
+        return m_connection.statement(sqlLinkArray)
+            .bind(1, batch.vendorId)
+            .bindStatic(2, ids)
+            .bindStatic(3, m_now)
+            .run();
+    }
+
+private:
+    Connection &m_connection;
+    std::string m_now;
+};
 
 class SqliteStore final : public Store
 {
@@ -309,7 +334,7 @@ public:
         // Saves need the JSON functions, built in since SQLite 3.38: better refused at start
         // than at the first save.
         try {
-            connection->statement(sqlFirstMissingEmployee);
+            connection->statement(sqlMissingEmployees);
         } catch (const StoreError &e) {
             throw StoreError(std::string(e.what()) + " (this SQLite lacks the JSON functions)");
         }
@@ -352,109 +377,20 @@ public:
         return true;
     }
 
-    /// The index of the first ID that names no employee.
-    static std::optional<std::size_t> firstMissingEmployee(Connection &connection,
-                                                           std::span<const std::int64_t> ids)
-    {
-        if (ids.size() < kArrayFrom) {
-            for (std::size_t i = 0; i < ids.size(); ++i) {
-                if (!connection.statement(sqlEmployeeExists).bind(1, ids[i]).exists())
-                    return i;
-            }
-            return std::nullopt;
-        }
-        const std::string array = jsonArray(ids);
-        const Running missing(connection.statement(sqlFirstMissingEmployee).bindStatic(1, array));
-        if (missing->step() && missing->isInteger(0))
-            return std::size_t(missing->int64(0));
-        return std::nullopt;
-    }
-
     ApplyResult apply(std::span<const LinkChange> changes) override
     {
-        ApplyResult result;
         if (changes.empty()) {
-            result.applied = true;
-            return result;
+            ApplyResult nothing;
+            nothing.applied = true;
+            return nothing;
         }
-        // Every employee ID in the order the changes name them, and where each change's IDs begin.
-        std::vector<std::int64_t> employeeIds;
-        std::vector<std::size_t> firstIdOf;
-        firstIdOf.reserve(changes.size());
-        for (const LinkChange &change : changes) {
-            firstIdOf.push_back(employeeIds.size());
-            employeeIds.insert(employeeIds.end(), change.employeeIds.begin(),
-                               change.employeeIds.end());
-        }
-
         auto connection = m_pool.acquire();
-        // IMMEDIATE takes the write lock up front, so the checks below still hold at commit.
+        // IMMEDIATE takes the write lock up front, so the checks still hold at commit.
         Transaction tx(*connection, "BEGIN IMMEDIATE");
-
-        // The refusal names what a check change by change, vendor before employees, would meet
-        // first: the first unknown vendor unless an unknown employee comes in an earlier change.
-        std::optional<std::size_t> vendorMissingAt;
-        std::set<std::int64_t> knownVendors;
-        for (std::size_t i = 0; i < changes.size(); ++i) {
-            const std::int64_t vendorId = changes[i].vendorId;
-            if (knownVendors.insert(vendorId).second &&
-                !connection->statement(sqlVendorExists).bind(1, vendorId).exists()) {
-                vendorMissingAt = i;
-                break;
-            }
-        }
-        const std::optional<std::size_t> employeeMissingAt =
-            firstMissingEmployee(*connection, employeeIds);
-        if (employeeMissingAt) {
-            const std::size_t change = std::size_t(
-                std::upper_bound(firstIdOf.begin(), firstIdOf.end(), *employeeMissingAt) -
-                firstIdOf.begin() - 1);
-            if (!vendorMissingAt || change < *vendorMissingAt) {
-                result.refusal =
-                    "unknown employee " + std::to_string(employeeIds[*employeeMissingAt]);
-                return result;
-            }
-        }
-        if (vendorMissingAt) {
-            result.refusal = "unknown vendor " + std::to_string(changes[*vendorMissingAt].vendorId);
-            return result;
-        }
-
-        std::string now; // one time stamp for the links the save writes by array
-        for (const Batch &batch : batches(changes)) {
-            if (batch.employeeIds.size() < kArrayFrom) {
-                for (std::int64_t id : batch.employeeIds) {
-                    const std::int64_t n =
-                        connection->statement(batch.link ? sqlLinkOne : sqlUnlinkOne)
-                            .bind(1, batch.vendorId)
-                            .bind(2, id)
-                            .run();
-                    (batch.link ? result.linked : result.unlinked) += n;
-                }
-                continue;
-            }
-            const std::string ids = jsonArray(batch.employeeIds);
-            if (batch.link) {
-                if (now.empty()) {
-                    const Running clock(connection->statement(sqlNow));
-                    if (!clock->step())
-                        throw StoreError("sqlite: no current time");
-                    now = clock->text(0);
-                }
-                result.linked += connection->statement(sqlLinkArray)
-                                     .bind(1, batch.vendorId)
-                                     .bindStatic(2, ids)
-                                     .bindStatic(3, now)
-                                     .run();
-            } else {
-                result.unlinked += connection->statement(sqlUnlinkArray)
-                                       .bind(1, batch.vendorId)
-                                       .bindStatic(2, ids)
-                                       .run();
-            }
-        }
-        tx.commit();
-        result.applied = true;
+        Steps steps(*connection);
+        ApplyResult result = applySave(changes, steps);
+        if (result.applied)
+            tx.commit();
         return result;
     }
 

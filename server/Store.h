@@ -88,4 +88,59 @@ std::unique_ptr<Store> openStore(const std::string &database);
 std::unique_ptr<Store> openSqliteStore(const std::string &path);
 std::unique_ptr<Store> openPostgresStore(const std::string &uri);
 
+// What every backend does the same way; the backends only run the statements.
+
+/// Consecutive changes of one kind for one vendor: one statement each, order kept.
+struct Batch
+{
+    bool link;
+    std::int64_t vendorId;
+    std::vector<std::int64_t> employeeIds;
+};
+std::vector<Batch> batches(std::span<const LinkChange> changes);
+
+/// The steps of a save inside the backend's transaction.
+class SaveSteps
+{
+public:
+    virtual ~SaveSteps() = default;
+    /// Of these IDs (distinct, ascending), the ones the database does not hold, ascending.
+    virtual std::vector<std::int64_t> missingVendors(std::span<const std::int64_t> ids) = 0;
+    virtual std::vector<std::int64_t> missingEmployees(std::span<const std::int64_t> ids) = 0;
+    /// Applies one batch; returns how many links it really changed.
+    virtual std::int64_t apply(const Batch &batch) = 0;
+};
+
+/// Refuses a post naming an unknown ID with the first one met going through the post, each
+/// change's vendor before its employees; otherwise applies the batches in order. The caller
+/// commits when the result says applied.
+ApplyResult applySave(std::span<const LinkChange> changes, SaveSteps &steps);
+
+/// Rolls back unless committed, so every early return and every throw leaves nothing applied.
+/// The connection has exec(const char *) and rollback(), which must not throw.
+template <class Connection> class Transaction
+{
+public:
+    Transaction(Connection &connection, const char *begin) : m_connection(connection)
+    {
+        m_connection.exec(begin);
+    }
+    ~Transaction()
+    {
+        if (!m_done)
+            m_connection.rollback();
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void commit()
+    {
+        m_connection.exec("COMMIT");
+        m_done = true;
+    }
+
+private:
+    Connection &m_connection;
+    bool m_done = false;
+};
+
 } // namespace vendoremp::server

@@ -468,46 +468,53 @@ void tst_ServerProcess::refusalNamesTheFirstUnknown_data()
     for (qint64 id = 101; id <= 300; ++id)
         longRun.append(insertStatement(12, id == 250 ? 999999 : id));
 
-    for (auto [kind, name] : {std::pair{TestDatabase::Kind::Sqlite, "sqlite"},
-                              std::pair{TestDatabase::Kind::Postgres, "postgresql"}}) {
-        QTest::addRow("%s, amid a long run", name)
-            << int(kind) << longRun << QByteArray("Refused: unknown employee 999999.");
-        QTest::addRow("%s, in a delete's list", name)
-            << int(kind)
-            << QList<QByteArray>{insertStatement(17, 101), deleteStatement(12, {116, 124, -4, 132})}
-            << QByteArray("Refused: unknown employee -4.");
-        QTest::addRow("%s, vendor of a later change", name)
-            << int(kind)
-            << QList<QByteArray>{insertStatement(12, 101), insertStatement(12, 102),
-                                 insertStatement(99, 103)}
-            << QByteArray("Refused: unknown vendor 99.");
-    }
     QList<qint64> longList;
     for (qint64 id = 108; id <= 300; id += 8)
         longList.append(id == 204 ? -204 : id);
     // Several unknowns: the one met first going through the post, each change's vendor before
     // its employees.
-    const int sqlite = int(TestDatabase::Kind::Sqlite);
-    QTest::newRow("sqlite, long delete's list, then vendor")
-        << sqlite << QList<QByteArray>{deleteStatement(12, longList), insertStatement(99, 101)}
-        << QByteArray("Refused: unknown employee -204.");
-    QTest::newRow("sqlite, vendor, then long delete's list")
-        << sqlite << QList<QByteArray>{insertStatement(99, 101), deleteStatement(12, longList)}
-        << QByteArray("Refused: unknown vendor 99.");
-    QTest::newRow("sqlite, employee before vendor")
-        << sqlite << QList<QByteArray>{insertStatement(12, 999999), insertStatement(99, 101)}
-        << QByteArray("Refused: unknown employee 999999.");
-    QTest::newRow("sqlite, vendor before employee")
-        << sqlite << QList<QByteArray>{insertStatement(99, 101), insertStatement(12, 999999)}
-        << QByteArray("Refused: unknown vendor 99.");
-    QTest::newRow("sqlite, vendor before its own employees")
-        << sqlite << QList<QByteArray>{insertStatement(12, 101), deleteStatement(98, {999999})}
-        << QByteArray("Refused: unknown vendor 98.");
-    QTest::newRow("sqlite, first of two employees")
-        << sqlite
-        << QList<QByteArray>{deleteStatement(12, {116, 999998}), insertStatement(12, 999997),
-                             insertStatement(12, 999998)}
-        << QByteArray("Refused: unknown employee 999998.");
+    const struct
+    {
+        const char *name;
+        QList<QByteArray> statements;
+        const char *refusal;
+    } cases[] = {
+        {"amid a long run", longRun, "unknown employee 999999"},
+        {"in a delete's list",
+         {insertStatement(17, 101), deleteStatement(12, {116, 124, -4, 132})},
+         "unknown employee -4"},
+        {"vendor of a later change",
+         {insertStatement(12, 101), insertStatement(12, 102), insertStatement(99, 103)},
+         "unknown vendor 99"},
+        {"long delete's list, then vendor",
+         {deleteStatement(12, longList), insertStatement(99, 101)},
+         "unknown employee -204"},
+        {"vendor, then long delete's list",
+         {insertStatement(99, 101), deleteStatement(12, longList)},
+         "unknown vendor 99"},
+        {"employee before vendor",
+         {insertStatement(12, 999999), insertStatement(99, 101)},
+         "unknown employee 999999"},
+        {"vendor before employee",
+         {insertStatement(99, 101), insertStatement(12, 999999)},
+         "unknown vendor 99"},
+        {"vendor before its own employees",
+         {insertStatement(12, 101), deleteStatement(98, {999999})},
+         "unknown vendor 98"},
+        {"first of two employees, not the smallest",
+         {deleteStatement(12, {116, 999998}), insertStatement(12, 999997),
+          insertStatement(12, 999998)},
+         "unknown employee 999998"},
+        {"later vendor smaller than the first",
+         {insertStatement(98, 101), insertStatement(97, 101)},
+         "unknown vendor 98"},
+    };
+    for (auto [kind, name] : {std::pair{TestDatabase::Kind::Sqlite, "sqlite"},
+                              std::pair{TestDatabase::Kind::Postgres, "postgresql"}}) {
+        for (const auto &c : cases)
+            QTest::addRow("%s, %s", name, c.name)
+                << int(kind) << c.statements << "Refused: " + QByteArray(c.refusal) + '.';
+    }
 }
 
 void tst_ServerProcess::refusalNamesTheFirstUnknown()
