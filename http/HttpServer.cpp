@@ -89,6 +89,13 @@ public:
         : m_owner(owner), m_limits(owner.limits), m_stream(std::move(socket)),
           m_buffer(owner.limits.maxHeaderBytes + kBufferSlack), m_timer(m_stream.get_executor())
     {
+        error_code ec;
+        auto address = m_stream.socket().remote_endpoint(ec).address();
+        if (!ec) {
+            if (address.is_v6() && address.to_v6().is_v4_mapped())
+                address = net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6());
+            m_remoteAddress = address.to_string();
+        }
     }
 
     ~Session()
@@ -223,6 +230,7 @@ private:
         for (const auto &field : msg)
             req.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         req.body = std::move(msg.body());
+        req.remoteAddress = m_remoteAddress;
         m_parser.reset();
 
         try {
@@ -381,6 +389,7 @@ private:
     std::chrono::milliseconds m_dripInterval{0};
     std::size_t m_dripPos = 0;
     std::size_t m_headerBytes = 0;
+    std::string m_remoteAddress;
     std::array<char, 4096> m_drain{};
 };
 

@@ -22,6 +22,9 @@ struct Request
     std::string query;  // after '?', without it; empty when there is none
     std::vector<std::pair<std::string, std::string>> headers; // in the order received
     std::string body;
+    /// The peer's IP address without port ("127.0.0.1", "::1"); an IPv4-mapped IPv6 address
+    /// as IPv4.
+    std::string remoteAddress;
 
     /// The first header of that name (case-insensitive), or the empty string.
     std::string header(const std::string &name) const;
