@@ -30,6 +30,17 @@ CREATE TABLE IF NOT EXISTS VendorEmployeeCrossReference (
 );
 CREATE INDEX IF NOT EXISTS VendorEmployeeCrossReference_EmployeeID
     ON VendorEmployeeCrossReference (EmployeeID);
+CREATE TABLE IF NOT EXISTS VendorEmployeeAudit (
+    ID BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    ChangedAt TIMESTAMPTZ NOT NULL DEFAULT now(),
+    UserName TEXT NOT NULL,
+    ClientAddress TEXT NOT NULL,
+    VendorID BIGINT NOT NULL,
+    EmployeeID BIGINT NOT NULL,
+    Action TEXT NOT NULL CHECK (Action IN ('link', 'unlink'))
+);
+CREATE INDEX IF NOT EXISTS VendorEmployeeAudit_Pair
+    ON VendorEmployeeAudit (VendorID, EmployeeID);
 )sql";
 
 // Serialises schema creation and seeding between server processes starting together; a large
@@ -58,15 +69,25 @@ constexpr Prepared missingEmployee{
     "missing_employee", "SELECT t.id FROM unnest($1::bigint[]) AS t(id) WHERE NOT EXISTS ("
                         "SELECT 1 FROM employees e WHERE e.id = t.id) ORDER BY t.id"};
 // Rows go in key order, so that two posts touching the same links cannot wait on each other
-// in a circle.
+// in a circle. Each writes an audit row for every link it really changed; the count of those
+// is the count of changes.
 constexpr Prepared link{
-    "link", "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID, RecordLastUpdated) "
+    "link", "WITH done AS (INSERT INTO VendorEmployeeCrossReference "
+            "(VendorID, EmployeeID, RecordLastUpdated) "
             "SELECT $1::bigint, t.id, now() FROM unnest($2::bigint[]) AS t(id) "
-            "GROUP BY t.id ORDER BY t.id ON CONFLICT DO NOTHING"};
-constexpr Prepared unlink{"unlink", "DELETE FROM VendorEmployeeCrossReference WHERE "
-                                    "VendorID = $1::bigint AND EmployeeID = ANY ($2::bigint[])"};
+            "GROUP BY t.id ORDER BY t.id ON CONFLICT DO NOTHING RETURNING EmployeeID) "
+            "INSERT INTO VendorEmployeeAudit (UserName, ClientAddress, VendorID, EmployeeID, "
+            "Action) SELECT $3::text, $4::text, $1::bigint, EmployeeID, 'link' FROM done "
+            "ORDER BY EmployeeID"};
+constexpr Prepared unlink{
+    "unlink", "WITH done AS (DELETE FROM VendorEmployeeCrossReference WHERE "
+              "VendorID = $1::bigint AND EmployeeID = ANY ($2::bigint[]) RETURNING EmployeeID) "
+              "INSERT INTO VendorEmployeeAudit (UserName, ClientAddress, VendorID, EmployeeID, "
+              "Action) SELECT $3::text, $4::text, $1::bigint, EmployeeID, 'unlink' FROM done "
+              "ORDER BY EmployeeID"};
+constexpr Prepared pingQuery{"ping", "SELECT 1 FROM VendorEmployeeCrossReference LIMIT 1"};
 constexpr Prepared allPrepared[] = {vendorExists,    nonSelected, selected, missingVendor,
-                                    missingEmployee, link,        unlink};
+                                    missingEmployee, link,        unlink,   pingQuery};
 
 // A failure that a second attempt of the same transaction may not meet again.
 bool isTransient(const std::string &sqlState)
@@ -274,7 +295,9 @@ std::vector<std::int64_t> column(const Result &result)
 class Steps final : public SaveSteps
 {
 public:
-    explicit Steps(Connection &connection) : m_connection(connection) {}
+    Steps(Connection &connection, const Actor &actor) : m_connection(connection), m_actor(actor)
+    {
+    }
 
     std::vector<std::int64_t> missingVendors(std::span<const std::int64_t> ids) override
     {
@@ -288,12 +311,14 @@ public:
     {
         return m_connection
             .run(batch.link ? link : unlink,
-                 {std::to_string(batch.vendorId), idArray(batch.employeeIds)})
+                 {std::to_string(batch.vendorId), idArray(batch.employeeIds), m_actor.user,
+                  m_actor.address})
             .affected();
     }
 
 private:
     Connection &m_connection;
+    const Actor &m_actor;
 };
 
 class PostgresStore final : public Store
@@ -334,7 +359,12 @@ public:
         });
     }
 
-    ApplyResult apply(std::span<const LinkChange> changes) override
+    void ping() override
+    {
+        withConnection([](Connection &c) { c.run(pingQuery, {}); });
+    }
+
+    ApplyResult apply(std::span<const LinkChange> changes, const Actor &actor) override
     {
         if (changes.empty()) {
             ApplyResult nothing;
@@ -343,7 +373,7 @@ public:
         }
         return withConnection([&](Connection &c) {
             Transaction tx(c, "BEGIN");
-            Steps steps(c);
+            Steps steps(c, actor);
             ApplyResult result = applySave(changes, steps);
             if (result.applied)
                 tx.commit();

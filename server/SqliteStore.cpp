@@ -35,6 +35,17 @@ CREATE TABLE IF NOT EXISTS VendorEmployeeCrossReference (
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS VendorEmployeeCrossReference_EmployeeID
     ON VendorEmployeeCrossReference (EmployeeID);
+CREATE TABLE IF NOT EXISTS VendorEmployeeAudit (
+    ID INTEGER PRIMARY KEY,
+    ChangedAt TEXT NOT NULL,
+    UserName TEXT NOT NULL,
+    ClientAddress TEXT NOT NULL,
+    VendorID INTEGER NOT NULL,
+    EmployeeID INTEGER NOT NULL,
+    Action TEXT NOT NULL CHECK (Action IN ('link', 'unlink'))
+);
+CREATE INDEX IF NOT EXISTS VendorEmployeeAudit_Pair
+    ON VendorEmployeeAudit (VendorID, EmployeeID);
 )sql";
 
 constexpr const char *sqlVendorExists = "SELECT 1 FROM vendors WHERE ID = ?1";
@@ -60,10 +71,17 @@ constexpr const char *sqlMissingEmployees =
 // The WHERE keeps the parser from taking ON CONFLICT for the ON of a join.
 constexpr const char *sqlLinkArray =
     "INSERT INTO VendorEmployeeCrossReference (VendorID, EmployeeID, RecordLastUpdated) "
-    "SELECT ?1, j.value, ?3 FROM json_each(?2) j WHERE true ON CONFLICT DO NOTHING";
+    "SELECT ?1, j.value, ?3 FROM json_each(?2) j WHERE true ON CONFLICT DO NOTHING "
+    "RETURNING EmployeeID";
 constexpr const char *sqlUnlinkArray =
     "DELETE FROM VendorEmployeeCrossReference WHERE VendorID = ?1 AND EmployeeID IN ("
-    "SELECT j.value FROM json_each(?2) j)";
+    "SELECT j.value FROM json_each(?2) j) RETURNING EmployeeID";
+constexpr const char *sqlAuditOne =
+    "INSERT INTO VendorEmployeeAudit (ChangedAt, UserName, ClientAddress, VendorID, EmployeeID, "
+    "Action) VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), ?1, ?2, ?3, ?4, ?5)";
+constexpr const char *sqlAuditArray =
+    "INSERT INTO VendorEmployeeAudit (ChangedAt, UserName, ClientAddress, VendorID, EmployeeID, "
+    "Action) SELECT ?6, ?1, ?2, ?3, j.value, ?5 FROM json_each(?4) j";
 constexpr const char *sqlAnyEmployee = "SELECT 1 FROM employees LIMIT 1";
 constexpr const char *sqlSeedVendor = "INSERT INTO vendors (ID, name) VALUES (?1, ?2)";
 constexpr const char *sqlSeedEmployee =
@@ -256,7 +274,9 @@ std::string jsonArray(std::span<const std::int64_t> ids)
 class Steps final : public SaveSteps
 {
 public:
-    explicit Steps(Connection &connection) : m_connection(connection) {}
+    Steps(Connection &connection, const Actor &actor) : m_connection(connection), m_actor(actor)
+    {
+    }
 
     std::vector<std::int64_t> missingVendors(std::span<const std::int64_t> ids) override
     {
@@ -288,36 +308,64 @@ public:
 
     std::int64_t apply(const Batch &batch) override
     {
+        const char *action = batch.link ? "link" : "unlink";
         std::int64_t changed = 0;
         if (batch.employeeIds.size() < kArrayFrom) {
-            for (std::int64_t id : batch.employeeIds)
-                changed += m_connection.statement(batch.link ? sqlLinkOne : sqlUnlinkOne)
-                               .bind(1, batch.vendorId)
-                               .bind(2, id)
-                               .run();
+            for (std::int64_t id : batch.employeeIds) {
+                if (m_connection.statement(batch.link ? sqlLinkOne : sqlUnlinkOne)
+                        .bind(1, batch.vendorId)
+                        .bind(2, id)
+                        .run() == 0)
+                    continue;
+                ++changed;
+                m_connection.statement(sqlAuditOne)
+                    .bind(1, m_actor.user)
+                    .bind(2, m_actor.address)
+                    .bind(3, batch.vendorId)
+                    .bind(4, id)
+                    .bind(5, action)
+                    .run();
+            }
             return changed;
         }
-        const std::string ids = jsonArray(batch.employeeIds);
-        if (!batch.link)
-            return m_connection.statement(sqlUnlinkArray)
-                .bind(1, batch.vendorId)
-                .bindStatic(2, ids)
-                .run();
-        if (m_now.empty()) { // one time stamp for the links the save writes by array
+        if (m_now.empty()) { // one time stamp for what the save writes by array
             const Running clock(m_connection.statement(sqlNow));
             if (!clock->step())
                 throw StoreError("sqlite: no current time");
             m_now = clock->text(0);
         }
-        return m_connection.statement(sqlLinkArray)
-            .bind(1, batch.vendorId)
-            .bindStatic(2, ids)
-            .bindStatic(3, m_now)
+        const std::string ids = jsonArray(batch.employeeIds);
+        std::vector<std::int64_t> done;
+        {
+            Statement &statement = batch.link ? m_connection.statement(sqlLinkArray)
+                                                    .bind(1, batch.vendorId)
+                                                    .bindStatic(2, ids)
+                                                    .bindStatic(3, m_now)
+                                              : m_connection.statement(sqlUnlinkArray)
+                                                    .bind(1, batch.vendorId)
+                                                    .bindStatic(2, ids);
+            const Running rows(statement);
+            while (rows->step())
+                done.push_back(rows->int64(0));
+        }
+        if (done.empty())
+            return 0;
+        std::sort(done.begin(), done.end());
+        const std::string doneIds = jsonArray(done);
+        m_connection.statement(sqlAuditArray)
+            .bind(1, m_actor.user)
+            .bind(2, m_actor.address)
+            .bind(3, batch.vendorId)
+            .bindStatic(4, doneIds)
+            .bind(5, action)
+            .bindStatic(6, m_now)
             .run();
+        return std::int64_t(done.size());
     }
 
 private:
     Connection &m_connection;
+    const Actor &m_actor;
     std::string m_now;
 };
 
@@ -377,7 +425,14 @@ public:
         return true;
     }
 
-    ApplyResult apply(std::span<const LinkChange> changes) override
+    void ping() override
+    {
+        auto connection = m_pool.acquire();
+        Transaction tx(*connection, "BEGIN IMMEDIATE"); // waits as a save would
+        connection->statement(sqlAnyEmployee).exists();
+    }
+
+    ApplyResult apply(std::span<const LinkChange> changes, const Actor &actor) override
     {
         if (changes.empty()) {
             ApplyResult nothing;
@@ -387,7 +442,7 @@ public:
         auto connection = m_pool.acquire();
         // IMMEDIATE takes the write lock up front, so the checks still hold at commit.
         Transaction tx(*connection, "BEGIN IMMEDIATE");
-        Steps steps(*connection);
+        Steps steps(*connection, actor);
         ApplyResult result = applySave(changes, steps);
         if (result.applied)
             tx.commit();

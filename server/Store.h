@@ -24,6 +24,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// Who makes a change, for the audit trail.
+struct Actor
+{
+    std::string user;    // empty when no login is asked
+    std::string address; // the client's IP address
+};
+
 struct ApplyResult
 {
     bool applied = false;      // false: refused, nothing changed
@@ -68,9 +75,14 @@ public:
 
     /// Applies the changes in order in one transaction: all or nothing. Linking a linked pair and
     /// unlinking an unlinked one change nothing. A change naming a vendor or an employee the
-    /// database does not hold refuses the whole post.
+    /// database does not hold refuses the whole post. Every link made and every link removed is
+    /// written to the audit trail in the same transaction, with the actor.
     /// @throws StoreError (nothing applied)
-    virtual ApplyResult apply(std::span<const LinkChange> changes) = 0;
+    virtual ApplyResult apply(std::span<const LinkChange> changes, const Actor &actor) = 0;
+
+    /// Returns once the database has answered a query that a save would wait for too.
+    /// @throws StoreError
+    virtual void ping() = 0;
 
     /// Fills a database that holds no employee yet; returns false, changing nothing, otherwise.
     /// @throws StoreError
@@ -107,7 +119,8 @@ public:
     /// Of these IDs (distinct, ascending), the ones the database does not hold, ascending.
     virtual std::vector<std::int64_t> missingVendors(std::span<const std::int64_t> ids) = 0;
     virtual std::vector<std::int64_t> missingEmployees(std::span<const std::int64_t> ids) = 0;
-    /// Applies one batch; returns how many links it really changed.
+    /// Applies one batch and writes an audit row for each link it really changed; returns how
+    /// many it changed.
     virtual std::int64_t apply(const Batch &batch) = 0;
 };
 
