@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vendoremp::server {
 
@@ -20,7 +21,20 @@ struct Options
     std::int64_t seedCount = 0; // for Seed::Generated
     unsigned threads = 4;
     bool help = false;
+    bool hashPassword = false; // print a hash of the password on standard input, then exit
+
+    std::string usersFile;                   // empty: no login asked
+    std::vector<std::string> trustedProxies; // IP addresses, as printed by Boost.Asio
+    std::string userHeader;                  // from a trusted proxy: the user's name
+    std::string tlsCertFile, tlsKeyFile;
+    bool insecureOpen = false;
+    std::vector<std::string> allowHosts;   // beside the defaults
+    std::vector<std::string> allowOrigins; // "scheme://host[:port]"
 };
+
+/// Why these options leave the server open on a network: empty when loopback, protected or
+/// --insecure-open. The text says what to add.
+std::string unprotectedReason(const Options &options);
 
 struct ParsedOptions
 {

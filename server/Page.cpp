@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <future>
+#include <thread>
 
 namespace vendoremp::server {
 
@@ -58,7 +60,42 @@ std::string saveSummary(std::int64_t linked, std::int64_t unlinked)
 
 Page::Page(Store &store, ErrorLog log) : m_store(store), m_log(std::move(log)) {}
 
-http::Response Page::handle(const http::Request &request) const
+Page::~Page()
+{
+    while (m_probing->load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+http::Response Page::health(const http::Request &request) const
+{
+    if (request.method != "GET" && request.method != "HEAD") {
+        http::Response r = text(405, "Only GET is allowed.");
+        r.headers.emplace_back("Allow", "GET");
+        return r;
+    }
+    bool idle = false;
+    if (!m_probing->compare_exchange_strong(idle, true))
+        return text(503, "unavailable");
+    auto answer = std::make_shared<std::promise<bool>>();
+    std::future<bool> answered = answer->get_future();
+    std::thread([this, answer, probing = m_probing] {
+        bool ok = false;
+        try {
+            m_store.ping();
+            ok = true;
+        } catch (const std::exception &e) {
+            if (m_log)
+                m_log(std::string("health probe: ") + e.what());
+        }
+        answer->set_value(ok);
+        probing->store(false);
+    }).detach();
+    if (answered.wait_for(healthDeadline) != std::future_status::ready || !answered.get())
+        return text(503, "unavailable");
+    return text(200, "ok");
+}
+
+http::Response Page::handle(const http::Request &request, const Actor &actor) const
 {
     // A server name ending in "/" or naming a folder still reaches the page.
     if (!std::string_view(request.path).ends_with(pageName))
@@ -67,7 +104,7 @@ http::Response Page::handle(const http::Request &request) const
         if (request.method == "GET")
             return load(request);
         if (request.method == "POST")
-            return save(request);
+            return save(request, actor);
         http::Response r = text(405, "Only GET and POST are allowed.");
         r.headers.emplace_back("Allow", "GET, POST");
         return r;
@@ -111,7 +148,7 @@ http::Response Page::load(const http::Request &request) const
     return r;
 }
 
-http::Response Page::save(const http::Request &request) const
+http::Response Page::save(const http::Request &request, const Actor &actor) const
 {
     const std::string type = mediaType(request.header("Content-Type"));
     if (type != "application/x-www-form-urlencoded")
@@ -134,7 +171,7 @@ http::Response Page::save(const http::Request &request) const
         changes.push_back(std::move(*checked.change));
     }
 
-    const ApplyResult result = m_store.apply(changes);
+    const ApplyResult result = m_store.apply(changes, actor);
     if (!result.applied)
         return text(400, "Refused: " + result.refusal + ". Nothing was changed.");
     return text(200, saveSummary(result.linked, result.unlinked));

@@ -7,6 +7,8 @@
 #include "server/Store.h"
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -20,18 +22,26 @@ public:
     using ErrorLog = std::function<void(const std::string &)>;
 
     explicit Page(Store &store, ErrorLog log = {});
+    ~Page(); // waits for a health probe still running
 
-    /// Safe from any thread.
-    http::Response handle(const http::Request &request) const;
+    /// Safe from any thread. The actor is who the changes of a save are written down for.
+    http::Response handle(const http::Request &request, const Actor &actor = {}) const;
+
+    /// GET /healthz: "ok" while the database answers within healthDeadline, else 503. Says
+    /// nothing more, so it needs no credentials.
+    http::Response health(const http::Request &request) const;
+    static constexpr std::chrono::milliseconds healthDeadline{1000};
 
 private:
     http::Response load(const http::Request &request) const;
-    http::Response save(const http::Request &request) const;
+    http::Response save(const http::Request &request, const Actor &actor) const;
 
     Store &m_store;
     ErrorLog m_log;
     // The size of the last document: most loads are of a vendor loaded before.
     mutable std::atomic<std::size_t> m_documentBytes{0};
+    // One probe at a time: a database that hangs holds one thread, not one per probe.
+    mutable std::shared_ptr<std::atomic<bool>> m_probing = std::make_shared<std::atomic<bool>>(false);
 };
 
 /// "N employees linked, M unlinked." (singular for one).

@@ -1,6 +1,7 @@
 // vendoremp-server: the reference server page for the vendor employee control.
 
 #include "http/HttpServer.h"
+#include "server/Access.h"
 #include "server/Options.h"
 #include "server/Page.h"
 #include "server/Seed.h"
@@ -9,6 +10,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <iterator>
 #include <pthread.h>
 #include <string>
 
@@ -36,6 +39,27 @@ std::string printable(const std::string &text)
     return out;
 }
 
+// The password on standard input, without the line end, hashed on standard output.
+int printPasswordHash()
+{
+    std::string password{std::istreambuf_iterator<char>(std::cin), {}};
+    if (password.ends_with('\n'))
+        password.pop_back();
+    if (password.ends_with('\r'))
+        password.pop_back();
+    if (password.empty()) {
+        std::fputs("vendoremp-server: no password on standard input\n", stderr);
+        return 2;
+    }
+    const std::optional<std::string> hash = server::hashPassword(password);
+    if (!hash) {
+        std::fputs("vendoremp-server: libxcrypt cannot hash that password\n", stderr);
+        return 1;
+    }
+    std::printf("%s\n", hash->c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -51,6 +75,29 @@ int main(int argc, char **argv)
         std::fputs(server::usage().c_str(), stdout);
         return 0;
     }
+    if (options.hashPassword)
+        return printPasswordHash();
+    if (const std::string reason = server::unprotectedReason(options); !reason.empty()) {
+        logLine("vendoremp-server: refusing to start: " + reason + ".");
+        return 2;
+    }
+
+    server::AccessSettings settings;
+    settings.listenHost = options.host;
+    settings.tls = !options.tlsCertFile.empty();
+    settings.trustedProxies = options.trustedProxies;
+    settings.userHeader = options.userHeader;
+    settings.allowHosts = options.allowHosts;
+    settings.allowOrigins = options.allowOrigins;
+    server::Access access(settings, [](const std::string &line) {
+        logLine("vendoremp-server: " + line);
+    });
+    if (!options.usersFile.empty()) {
+        if (const std::string error = access.loadUsers(options.usersFile); !error.empty()) {
+            logLine("vendoremp-server: " + error);
+            return 2;
+        }
+    }
 
     // Blocked before any thread starts, so that every thread inherits the mask and the signals
     // reach only the sigwait below.
@@ -58,6 +105,7 @@ int main(int argc, char **argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -87,9 +135,16 @@ int main(int argc, char **argv)
     http::Limits limits;
     limits.threads = options.threads;
     http::Server httpServer(
-        [&page](const http::Request &request) {
+        [&page, &access](const http::Request &request) {
             const auto start = std::chrono::steady_clock::now();
-            http::Response response = page.handle(request);
+            http::Response response;
+            if (request.path == "/healthz") {
+                response = page.health(request);
+            } else {
+                server::Access::Decision decision = access.admit(request);
+                response = decision.refusal ? std::move(*decision.refusal)
+                                            : page.handle(request, decision.actor);
+            }
             const std::chrono::duration<double, std::milli> took =
                 std::chrono::steady_clock::now() - start;
             char ms[32];
@@ -102,7 +157,9 @@ int main(int argc, char **argv)
 
     std::uint16_t port = 0;
     try {
+        access.setPort(options.port); // known before the first request; port 0 is set below
         port = httpServer.listen(options.host, options.port);
+        access.setPort(port);
     } catch (const std::exception &e) {
         logLine("vendoremp-server: cannot listen on " + options.host + ":" +
                 std::to_string(options.port) + ": " + e.what());
@@ -116,7 +173,19 @@ int main(int argc, char **argv)
     logLine("vendoremp-server: serving " + store->describe() + " on " + url);
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    for (;;) {
+        sigwait(&stopSignals, &signal);
+        if (signal != SIGHUP)
+            break;
+        if (options.usersFile.empty()) {
+            logLine("vendoremp-server: SIGHUP: no users file to read");
+        } else if (const std::string error = access.loadUsers(options.usersFile);
+                   !error.empty()) {
+            logLine("vendoremp-server: SIGHUP: " + error + "; the users read before stay");
+        } else {
+            logLine("vendoremp-server: SIGHUP: users read again from " + options.usersFile);
+        }
+    }
     logLine(std::string("vendoremp-server: ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
             ", stopping");
     httpServer.stop();
