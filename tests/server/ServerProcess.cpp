@@ -20,21 +20,28 @@ QByteArray HttpReply::header(const QByteArray &name) const
 
 HttpReply httpRequest(quint16 port, const QByteArray &method, const QByteArray &target,
                       const QByteArray &body, const QList<QPair<QByteArray, QByteArray>> &headers,
-                      int timeoutMs)
+                      int timeoutMs, const QString &fromAddress)
 {
     HttpReply reply;
     const QDeadlineTimer deadline(timeoutMs);
     QTcpSocket socket;
+    if (!fromAddress.isEmpty() && !socket.bind(QHostAddress(fromAddress))) {
+        reply.error = socket.errorString();
+        return reply;
+    }
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!socket.waitForConnected(timeoutMs)) {
         reply.error = socket.errorString();
         return reply;
     }
-    QByteArray head = method + ' ' + target +
-                      " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                      "\r\nConnection: close\r\n";
-    for (const auto &[key, value] : headers)
+    QByteArray head = method + ' ' + target + " HTTP/1.1\r\nConnection: close\r\n";
+    bool ownHost = false;
+    for (const auto &[key, value] : headers) {
         head += key + ": " + value + "\r\n";
+        ownHost = ownHost || key.compare("Host", Qt::CaseInsensitive) == 0;
+    }
+    if (!ownHost)
+        head += "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
     if (!body.isEmpty() || method == "POST")
         head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     head += "\r\n";

@@ -23,11 +23,13 @@ struct HttpReply
 };
 
 /// One request on a connection of its own ("Connection: close"), written and read with blocking
-/// socket calls, so that no event loop is needed and a large body can be sent as is.
+/// socket calls, so that no event loop is needed and a large body can be sent as is. A Host
+/// header among the headers replaces the default one. fromAddress: the loopback address the
+/// connection comes from (127.0.0.2 plays a second client).
 HttpReply httpRequest(quint16 port, const QByteArray &method, const QByteArray &target,
                       const QByteArray &body = {},
                       const QList<QPair<QByteArray, QByteArray>> &headers = {},
-                      int timeoutMs = 30000);
+                      int timeoutMs = 30000, const QString &fromAddress = {});
 
 /// A POST of a form body to the page, as the control sends it.
 HttpReply postForm(quint16 port, const QByteArray &body);

@@ -744,7 +744,10 @@ void tst_ServerProcess::helpNamesEveryOption()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray help = process.readAllStandardOutput();
-    for (const char *option : {"--listen", "--database", "--seed demo", "--seed N", "--threads"})
+    for (const char *option :
+         {"--listen", "--database", "--seed demo", "--seed N", "--threads", "--users",
+          "--hash-password", "--tls-cert", "--tls-key", "--trusted-proxy", "--user-header",
+          "--insecure-open", "--allow-host", "--allow-origin", "/healthz", "SIGHUP"})
         QVERIFY2(help.contains(option), option);
 }
 
