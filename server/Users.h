@@ -20,6 +20,8 @@ struct User
 {
     std::string hash; // a crypt(3) hash, or "*": no password login (a trusted proxy names them)
     Role role = Role::Read;
+
+    bool operator==(const User &) const = default;
 };
 
 using UserList = std::map<std::string, User, std::less<>>;
