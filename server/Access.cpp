@@ -97,37 +97,57 @@ std::string CredentialCache::digest(std::string_view user, std::string_view pass
     return std::string(reinterpret_cast<const char *>(out), length);
 }
 
-bool CredentialCache::contains(std::string_view user, std::string_view password)
+bool CredentialCache::verify(std::string_view user, std::string_view password,
+                             const std::function<bool()> &check)
 {
     const std::string key = digest(user, password);
-    std::lock_guard lock(m_mutex);
-    const auto it = m_entries.find(key);
-    if (it == m_entries.end())
-        return false;
-    if (it->second < std::chrono::steady_clock::now()) {
-        m_entries.erase(it);
-        return false;
+    std::promise<bool> answer;
+    std::uint64_t generation = 0;
+    {
+        std::unique_lock lock(m_mutex);
+        generation = m_generation;
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto it = m_entries.find(key); it != m_entries.end()) {
+            if (now < it->second)
+                return true;
+            m_entries.erase(it);
+        }
+        if (const auto it = m_running.find(key); it != m_running.end()) {
+            const std::shared_future<bool> running = it->second;
+            lock.unlock();
+            return running.get();
+        }
+        m_running.emplace(key, answer.get_future().share());
     }
-    return true;
-}
-
-void CredentialCache::remember(std::string_view user, std::string_view password)
-{
-    const std::string key = digest(user, password);
-    const auto now = std::chrono::steady_clock::now();
-    std::lock_guard lock(m_mutex);
-    if (m_entries.size() >= maxEntries) {
-        std::erase_if(m_entries, [now](const auto &entry) { return entry.second < now; });
-        if (m_entries.size() >= maxEntries)
-            m_entries.clear();
+    bool ok = false;
+    try {
+        ok = check();
+    } catch (...) {
     }
-    m_entries[key] = now + lifetime;
+    {
+        std::lock_guard lock(m_mutex);
+        if (generation == m_generation)
+            m_running.erase(key);
+        if (ok && generation == m_generation) {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_entries.size() >= maxEntries) {
+                std::erase_if(m_entries, [now](const auto &entry) { return entry.second < now; });
+                if (m_entries.size() >= maxEntries)
+                    m_entries.clear();
+            }
+            m_entries[key] = now + lifetime;
+        }
+    }
+    answer.set_value(ok);
+    return ok;
 }
 
 void CredentialCache::clear()
 {
     std::lock_guard lock(m_mutex);
     m_entries.clear();
+    m_running.clear(); // their waiters hold their own futures
+    ++m_generation;
 }
 
 long long FailedLogins::blockedFor(const std::string &address, Clock::time_point now)
@@ -345,16 +365,12 @@ std::optional<http::Response> Access::login(const http::Request &request, Actor 
         return refusal(400, "Bad request: " + credentials.problem + ".");
 
     const auto it = users->find(credentials.user);
-    bool ok = false;
-    if (it != users->end() && m_cache.contains(credentials.user, credentials.password)) {
-        ok = true;
-    } else {
-        ok = passwordMatches(credentials.password,
-                             it != users->end() ? it->second.hash : m_decoyHash) &&
-             it != users->end();
-        if (ok)
-            m_cache.remember(credentials.user, credentials.password);
-    }
+    const bool ok = m_cache.verify(credentials.user, credentials.password, [&] {
+        // An unknown name costs a check too, so that timing does not tell names apart.
+        const bool matches = passwordMatches(
+            credentials.password, it != users->end() ? it->second.hash : m_decoyHash);
+        return matches && it != users->end();
+    }) && it != users->end(); // remembered from before a reload that removed the user
     if (!ok) {
         m_failures.failed(actor.address, now);
         if (m_log)

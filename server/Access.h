@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,8 +39,11 @@ public:
     static constexpr std::chrono::seconds lifetime{60};
 
     CredentialCache();
-    bool contains(std::string_view user, std::string_view password);
-    void remember(std::string_view user, std::string_view password);
+    /// True when the credentials were verified within the lifetime; otherwise runs check once,
+    /// however many requests carrying them arrive while it runs (they wait for its answer), and
+    /// remembers a success.
+    bool verify(std::string_view user, std::string_view password,
+                const std::function<bool()> &check);
     void clear();
 
 private:
@@ -48,6 +52,8 @@ private:
     std::array<unsigned char, 32> m_key{};
     std::mutex m_mutex;
     std::unordered_map<std::string, std::chrono::steady_clock::time_point> m_entries;
+    std::unordered_map<std::string, std::shared_future<bool>> m_running;
+    std::uint64_t m_generation = 0; // a check that began before clear() is not remembered
 };
 
 /// Failed logins per client address. After maxFailures within window, the address is blocked
