@@ -2,6 +2,9 @@
 
 #include "server/StatementChecker.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace vendoremp::server {
@@ -35,6 +38,19 @@ bool parseListen(std::string_view text, Options &options)
     return true;
 }
 
+// Why the file cannot be read; empty when it can.
+std::string unreadable(std::string_view path)
+{
+    std::FILE *file = std::fopen(std::string(path).c_str(), "rb");
+    if (!file)
+        return std::strerror(errno);
+    // A folder opens but does not read.
+    std::fgetc(file);
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    return error ? std::strerror(error) : std::string();
+}
+
 } // namespace
 
 std::string usage()
@@ -56,6 +72,12 @@ Options:
                        vendors 1 and 2, vendor 1 linked to every fourth employee
                        (a database that already holds employees is left as it is)
   --threads N          threads answering requests (default 4)
+  --tls-cert FILE      serve HTTPS (TLS 1.2 or later) with this PEM certificate chain;
+  --tls-key FILE       and its PEM private key (both or neither). The address is then
+                       printed as https://HOST:PORT.
+  --max-connections-per-client N
+                       connections one client address may hold open at once (default 128);
+                       beyond them its new connections are closed at once
   --help               show this text
 
 Each request is logged on standard error: method, target, status, duration.
@@ -80,7 +102,9 @@ ParsedOptions parseOptions(int argc, const char *const *argv)
             value = arg.substr(eq + 1);
             hasValue = true;
         }
-        if (name != "--listen" && name != "--database" && name != "--seed" && name != "--threads")
+        if (name != "--listen" && name != "--database" && name != "--seed" &&
+            name != "--threads" && name != "--tls-cert" && name != "--tls-key" &&
+            name != "--max-connections-per-client")
             return {std::nullopt, "unknown option " + std::string(arg)};
         if (!hasValue) {
             if (i + 1 >= argc)
@@ -102,6 +126,16 @@ ParsedOptions parseOptions(int argc, const char *const *argv)
                 options.seed = Options::Seed::Generated;
                 options.seedCount = *n;
             }
+        } else if (name == "--tls-cert" || name == "--tls-key") {
+            (name == "--tls-cert" ? options.tlsCertFile : options.tlsKeyFile) = std::string(value);
+            if (const std::string why = unreadable(value); !why.empty())
+                return {std::nullopt,
+                        "cannot read " + std::string(name) + " " + std::string(value) + ": " + why};
+        } else if (name == "--max-connections-per-client") {
+            const auto n = parseDecimal(value);
+            if (!n || *n < 1 || *n > 65535)
+                return {std::nullopt, "--max-connections-per-client needs a number from 1 to 65535"};
+            options.maxConnectionsPerClient = std::size_t(*n);
         } else {
             const auto n = parseDecimal(value);
             if (!n || *n < 1 || *n > 256)
@@ -109,6 +143,8 @@ ParsedOptions parseOptions(int argc, const char *const *argv)
             options.threads = unsigned(*n);
         }
     }
+    if (options.tlsCertFile.empty() != options.tlsKeyFile.empty())
+        return {std::nullopt, "--tls-cert and --tls-key go together"};
     return {options, {}};
 }
 

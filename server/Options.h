@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ struct Options
     } seed = Seed::None;
     std::int64_t seedCount = 0; // for Seed::Generated
     unsigned threads = 4;
+    std::string tlsCertFile, tlsKeyFile; // both or neither: HTTPS
+    std::size_t maxConnectionsPerClient = 128;
     bool help = false;
 };
 

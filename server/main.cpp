@@ -86,6 +86,7 @@ int main(int argc, char **argv)
         *store, [](const std::string &detail) { logLine("vendoremp-server: " + detail); });
     http::Limits limits;
     limits.threads = options.threads;
+    limits.maxConnectionsPerClient = options.maxConnectionsPerClient;
     http::Server httpServer(
         [&page](const http::Request &request) {
             const auto start = std::chrono::steady_clock::now();
@@ -100,6 +101,16 @@ int main(int argc, char **argv)
         },
         limits);
 
+    const bool tls = !options.tlsCertFile.empty();
+    if (tls) {
+        try {
+            httpServer.useTls(options.tlsCertFile, options.tlsKeyFile);
+        } catch (const std::exception &e) {
+            logLine(std::string("vendoremp-server: ") + e.what());
+            return 2;
+        }
+    }
+
     std::uint16_t port = 0;
     try {
         port = httpServer.listen(options.host, options.port);
@@ -110,7 +121,7 @@ int main(int argc, char **argv)
     }
     const bool v6 = options.host.find(':') != std::string::npos;
     const std::string url =
-        "http://" + (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(port);
+        (tls ? "https://" : "http://") + (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(port);
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
     logLine("vendoremp-server: serving " + store->describe() + " on " + url);
