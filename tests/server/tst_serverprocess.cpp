@@ -3,6 +3,7 @@
 
 #include "ServerProcess.h"
 #include "TestDatabase.h"
+#include "support/TlsKit.h"
 
 #include "server/Seed.h"
 
@@ -143,6 +144,8 @@ private Q_SLOTS:
     void refusesBadOptions_data();
     void refusesBadOptions();
     void helpNamesEveryOption();
+    void servesTls_data();
+    void servesTls();
 
 private:
     static void backends();
@@ -718,6 +721,17 @@ void tst_ServerProcess::refusesBadOptions_data()
     QTest::newRow("seed zero") << QStringList{QStringLiteral("--seed"), QStringLiteral("0")};
     QTest::newRow("seed word") << QStringList{QStringLiteral("--seed"), QStringLiteral("lots")};
     QTest::newRow("missing value") << QStringList{QStringLiteral("--database")};
+    QTest::newRow("certificate without key")
+        << QStringList{QStringLiteral("--tls-cert"), ServerProcess::program()};
+    QTest::newRow("unreadable certificate")
+        << QStringList{QStringLiteral("--tls-cert"), QStringLiteral("/nonexistent.pem"),
+                       QStringLiteral("--tls-key"), ServerProcess::program()};
+    QTest::newRow("certificate that is no certificate")
+        << QStringList{QStringLiteral("--tls-cert"), ServerProcess::program(),
+                       QStringLiteral("--tls-key"), ServerProcess::program(),
+                       QStringLiteral("--database"), QStringLiteral("sqlite::memory:")};
+    QTest::newRow("per-client cap zero")
+        << QStringList{QStringLiteral("--max-connections-per-client"), QStringLiteral("0")};
 }
 
 void tst_ServerProcess::refusesBadOptions()
@@ -737,8 +751,49 @@ void tst_ServerProcess::helpNamesEveryOption()
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray help = process.readAllStandardOutput();
-    for (const char *option : {"--listen", "--database", "--seed demo", "--seed N", "--threads"})
+    for (const char *option : {"--listen", "--database", "--seed demo", "--seed N", "--threads",
+                               "--tls-cert", "--tls-key", "--max-connections-per-client"})
         QVERIFY2(help.contains(option), option);
+}
+
+void tst_ServerProcess::servesTls_data()
+{
+    // The store plays no part in it.
+    QTest::addColumn<int>("backend");
+    QTest::newRow("sqlite") << int(TestDatabase::Kind::Sqlite);
+}
+
+void tst_ServerProcess::servesTls()
+{
+    QTemporaryDir dir;
+    const TestCertificates certs = makeTestCertificates(dir.path());
+    QVERIFY2(certs.error.isEmpty(), qPrintable(certs.error));
+    if (!startServer({QStringLiteral("--seed"), QStringLiteral("demo"), QStringLiteral("--tls-cert"),
+                      certs.certificateFile, QStringLiteral("--tls-key"), certs.keyFile}))
+        return;
+    QVERIFY(m_server->url().startsWith(QStringLiteral("https://127.0.0.1:")));
+    const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(m_server->port()) + "\r\n";
+    const QByteArray body = saveBody({insertStatement(23, 101)});
+    const TlsExchange x = tlsExchange(
+        m_server->port(), certs.caFile,
+        ("POST /VendorEmployee.asp HTTP/1.1\r\n" + host +
+         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+         QByteArray::number(body.size()) + "\r\n\r\n" + body + "GET /VendorEmployee.asp?VendorID=23 HTTP/1.1\r\n" +
+         host + "Connection: close\r\n\r\n")
+            .toStdString());
+    QVERIFY2(x.handshake, x.error.c_str());
+    QVERIFY2(x.answer.starts_with("HTTP/1.1 200 OK"), x.answer.c_str());
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM VendorEmployeeCrossReference WHERE "
+                                  "VendorID = 23 AND EmployeeID = 101")),
+             1);
+    QVERIFY(x.answer.find("text/xml") != std::string::npos);
+    // Plain HTTP on the TLS port: no answer, nothing applied, the server unharmed.
+    const HttpReply plain = postForm(m_server->port(), saveBody({insertStatement(23, 103)}));
+    QVERIFY(plain.status == 0 || plain.status == 400);
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM VendorEmployeeCrossReference WHERE "
+                                  "VendorID = 23 AND EmployeeID = 103")),
+             0);
+    QCOMPARE(m_server->stop(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ServerProcess)
