@@ -698,12 +698,20 @@ void Server::Impl::accept()
             const std::size_t held = counted == shared.perClient.end() ? 0 : counted->second;
             if (shared.sessions.size() < shared.limits.maxConnections &&
                 (exempt || held < shared.limits.maxConnectionsPerClient)) {
-                if (tls)
-                    session = std::make_shared<TlsSession>(shared, client, std::move(socket), *tls);
-                else
-                    session = std::make_shared<PlainSession>(shared, client, std::move(socket));
-                shared.sessions.insert(session.get());
-                ++shared.perClient[client];
+                // A TLS session that cannot be set up (out of memory) costs this connection
+                // alone; the accept loop goes on.
+                try {
+                    if (tls)
+                        session =
+                            std::make_shared<TlsSession>(shared, client, std::move(socket), *tls);
+                    else
+                        session = std::make_shared<PlainSession>(shared, client, std::move(socket));
+                } catch (const std::exception &) {
+                }
+                if (session) {
+                    shared.sessions.insert(session.get());
+                    ++shared.perClient[client];
+                }
             }
             const auto now = std::chrono::steady_clock::now();
             if (shared.nearCap() && now - shared.lastSweep >= kIdleSweepInterval) {
