@@ -227,7 +227,6 @@ private Q_SLOTS:
     void smuggledRequest_data();
     void smuggledRequest();
     void bodiesOutOfProportion();
-    void oneClientCannotTakeEverySlot();
 
 private:
     // Every table's content in one text, so that any change at all shows.
@@ -456,8 +455,7 @@ void tst_ServerAbuse::hostileStatements()
 void tst_ServerAbuse::smuggledRequest_data()
 {
     QTest::addColumn<QByteArray>("framing");
-    for (const char *coding : {"gzip", "identity", "xchunked", "chunked, identity"})
-        QTest::newRow(coding) << "Transfer-Encoding: " + QByteArray(coding);
+    QTest::newRow("gzip") << QByteArray("Transfer-Encoding: gzip");
     QTest::newRow("coding and length") << QByteArray("Transfer-Encoding: chunked\r\nContent-Length: 0");
 }
 
@@ -504,24 +502,6 @@ void tst_ServerAbuse::bodiesOutOfProportion()
         QVERIFY2(status == 400 || status == 503, qPrintable(QString::number(status)));
     // Each body held once, with room to spare for the sanitizers; it was 2 GiB.
     QVERIFY2(growth < 512 << 20, qPrintable(QString::number(growth)));
-}
-
-void tst_ServerAbuse::oneClientCannotTakeEverySlot()
-{
-    m_server = std::make_unique<ServerProcess>();
-    QVERIFY2(m_server->start(QStringList{QStringLiteral("--database"), m_db->serverArgument(),
-                                         QStringLiteral("--max-connections-per-client"),
-                                         QStringLiteral("3")}),
-             qPrintable(m_server->log()));
-    std::vector<raw::Connection> silent;
-    for (int i = 0; i < 3; ++i)
-        silent.emplace_back(m_server->port(), "127.0.0.2");
-    QTest::qWait(300); // accepted and counted
-    raw::Connection fourth(m_server->port(), "127.0.0.2");
-    QVERIFY(fourth.closedByPeer(Clock::now() + 5s));
-    for (raw::Connection &c : silent)
-        QVERIFY(!c.closedByPeer(Clock::now()));
-    // Anyone else still gets in (the cleanup's request comes from 127.0.0.1).
 }
 
 QTEST_GUILESS_MAIN(tst_ServerAbuse)

