@@ -4,18 +4,24 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace vendoremp::http {
@@ -23,12 +29,11 @@ namespace vendoremp::http {
 namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 namespace net = boost::asio;
+namespace ssl = boost::asio::ssl;
 using tcp = net::ip::tcp;
 using beast::error_code;
 
 namespace {
-
-class Session;
 
 // After an error answer the client may still be sending the rest of its request. Closing with
 // unread bytes makes the kernel send a reset, which can destroy the answer before the client
@@ -42,31 +47,205 @@ constexpr std::size_t kBufferSlack = 64 * 1024;
 // The most the parser reads at once.
 constexpr std::size_t kBodyReadBytes = 64 * 1024;
 
+// While the server is near its connection cap, the idle connections are looked over at most
+// this often.
+constexpr std::chrono::milliseconds kIdleSweepInterval{250};
+
+// What a client refused for want of body memory is told to wait, in seconds.
+constexpr const char *kRetryAfterSeconds = "2";
+
 bool isHttpError(const error_code &ec)
 {
     return ec.category() == bhttp::make_error_code(bhttp::error::bad_method).category();
 }
 
+std::string addressText(const net::ip::address &address)
+{
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6()).to_string();
+    return address.to_string();
+}
+
+using RequestMessage = bhttp::request<bhttp::string_body>;
+
+// The part of the target a handler sees as path and query: origin-form as sent, or what follows
+// the authority of an absolute-form target. Nothing when the target is refused: an absolute
+// form is taken only when it names the host the Host header names, so that the two cannot
+// disagree about where the request goes.
+std::optional<std::string_view> originForm(const RequestMessage &req)
+{
+    const std::string_view target = req.target();
+    if (target.starts_with('/'))
+        return target;
+    const std::size_t scheme = target.find("://");
+    if (scheme == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view name = target.substr(0, scheme);
+    if (!beast::iequals(name, "http") && !beast::iequals(name, "https"))
+        return std::nullopt;
+    const std::string_view rest = target.substr(scheme + 3);
+    const std::size_t slash = rest.find('/');
+    const std::string_view authority = rest.substr(0, slash);
+    if (authority.empty() || !beast::iequals(authority, req[bhttp::field::host]))
+        return std::nullopt;
+    if (slash == std::string_view::npos)
+        return std::string_view("/");
+    return rest.substr(slash);
+}
+
+// "." or "..", written or percent-encoded.
+bool isDotSegment(std::string_view segment)
+{
+    int dots = 0;
+    for (std::size_t i = 0; i < segment.size();) {
+        if (segment[i] == '.') {
+            ++i;
+        } else if (beast::iequals(segment.substr(i, 3), "%2e")) {
+            i += 3;
+        } else {
+            return false;
+        }
+        ++dots;
+    }
+    return dots == 1 || dots == 2;
+}
+
+// A dot segment would let a target leave the folder it names once something resolves it.
+bool hasDotSegment(std::string_view path)
+{
+    path = path.substr(0, path.find('?'));
+    for (std::size_t at = 0; at <= path.size();) {
+        std::size_t slash = path.find('/', at);
+        if (slash == std::string_view::npos)
+            slash = path.size();
+        if (isDotSegment(path.substr(at, slash - at)))
+            return true;
+        at = slash + 1;
+    }
+    return false;
+}
+
+// The framing and the target, checked once the header is in and before any of the body is read.
+bool acceptable(const RequestMessage &req)
+{
+    // Chunked is the one transfer coding read here. Any other, a list, a second field or a
+    // length beside it leaves the end of the request open to interpretation, which a proxy in
+    // front may read differently: the rest would become a request of its own.
+    if (const std::size_t codings = req.count(bhttp::field::transfer_encoding); codings > 0) {
+        if (codings > 1 || req.version() < 11 || req.count(bhttp::field::content_length) > 0 ||
+            !beast::iequals(req[bhttp::field::transfer_encoding], "chunked"))
+            return false;
+    }
+    const std::size_t hosts = req.count(bhttp::field::host);
+    if (hosts > 1 || (hosts == 0 && req.version() >= 11))
+        return false;
+    const auto origin = originForm(req);
+    return origin && !hasDotSegment(*origin);
+}
+
+class SessionBase : public std::enable_shared_from_this<SessionBase>
+{
+public:
+    virtual ~SessionBase() = default;
+    /// Only while no server thread runs.
+    virtual void closeNow() = 0;
+    /// From any thread: the server is near its cap, so an idle wait ends sooner.
+    virtual void shortenIdleWait() = 0;
+
+    // Waiting for the next request on a kept-alive connection, nothing of it read yet.
+    std::atomic<bool> waitingIdle{false};
+};
+
 // What the sessions share with their server.
 struct Shared
 {
+    Shared(Handler h, Limits l) : handler(std::move(h)), limits(std::move(l))
+    {
+        for (const std::string &text : limits.unlimitedClients) {
+            error_code ec;
+            const auto address = net::ip::make_address(text, ec);
+            unlimited.insert(ec ? text : addressText(address));
+        }
+    }
+
+    /// Under sessionsMutex.
+    bool nearCap() const { return sessions.size() * 4 > limits.maxConnections * 3; }
+
+    bool chargeBody(std::size_t bytes)
+    {
+        std::size_t held = bodyBytes.load();
+        do {
+            if (held + bytes > limits.maxBodyBytesInFlight)
+                return false;
+        } while (!bodyBytes.compare_exchange_weak(held, held + bytes));
+        return true;
+    }
+
     Handler handler;
     Limits limits;
+    std::unordered_set<std::string> unlimited;
+    net::io_context *handlers = nullptr; // the handler pool
+
     std::mutex sessionsMutex;
-    std::unordered_set<Session *> sessions;
+    std::unordered_set<SessionBase *> sessions;
+    std::unordered_map<std::string, std::size_t> perClient; // open connections by address
+    std::chrono::steady_clock::time_point lastSweep;
+
+    std::atomic<std::size_t> bodyBytes{0}; // request bodies held now
+};
+
+// The share of the body memory one request holds; given back when the request is done with.
+class BodyCharge
+{
+public:
+    explicit BodyCharge(Shared &shared) : m_shared(&shared) {}
+    BodyCharge(BodyCharge &&other) noexcept
+        : m_shared(other.m_shared), m_bytes(std::exchange(other.m_bytes, 0))
+    {
+    }
+    BodyCharge &operator=(BodyCharge &&other) noexcept
+    {
+        release();
+        m_shared = other.m_shared;
+        m_bytes = std::exchange(other.m_bytes, 0);
+        return *this;
+    }
+    ~BodyCharge() { release(); }
+
+    bool raiseTo(std::size_t bytes)
+    {
+        if (bytes <= m_bytes)
+            return true;
+        if (!m_shared->chargeBody(bytes - m_bytes))
+            return false;
+        m_bytes = bytes;
+        return true;
+    }
+
+    void release()
+    {
+        if (m_bytes)
+            m_shared->bodyBytes -= std::exchange(m_bytes, 0);
+    }
+
+private:
+    Shared *m_shared;
+    std::size_t m_bytes = 0;
 };
 
 } // namespace
 
 struct Server::Impl
 {
-    Impl(Handler h, Limits l) : shared{std::move(h), l, {}, {}} {}
+    Impl(Handler h, Limits l) : shared(std::move(h), std::move(l)) { shared.handlers = &handlerIoc; }
 
     void accept();
+    void sweepIdle();
 
-    // Declared before the io_context: destroying it destroys the pending handlers and with them
-    // the sessions, which unregister here.
+    // Declared before the io_contexts: destroying them destroys the pending handlers and with
+    // them the sessions, which unregister here and whose TLS streams use the context.
     Shared shared;
+    std::optional<ssl::context> tls;
 
     net::io_context ioc;
     std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
@@ -78,48 +257,80 @@ struct Server::Impl
     bool listening = false;
     bool stopped = false;
     std::uint16_t port = 0;
+
+    // After ioc: a pending job holds its session, whose socket belongs to ioc.
+    net::io_context handlerIoc;
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> handlerWork;
+    std::vector<std::thread> handlerThreads;
 };
 
 namespace {
 
-class Session : public std::enable_shared_from_this<Session>
+template <class Stream>
+class Session : public SessionBase
 {
+    static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
 public:
-    Session(Shared &owner, tcp::socket socket)
-        : m_owner(owner), m_limits(owner.limits), m_stream(std::move(socket)),
-          m_buffer(owner.limits.maxHeaderBytes + kBufferSlack), m_timer(m_stream.get_executor())
+    template <class... Context>
+    Session(Shared &owner, std::string client, tcp::socket socket, Context &...context)
+        : m_owner(owner), m_limits(owner.limits), m_client(std::move(client)),
+          m_stream(std::move(socket), context...),
+          m_buffer(owner.limits.maxHeaderBytes + kBufferSlack), m_timer(m_stream.get_executor()),
+          m_charge(owner)
     {
-        error_code ec;
-        auto address = m_stream.socket().remote_endpoint(ec).address();
-        if (!ec) {
-            if (address.is_v6() && address.to_v6().is_v4_mapped())
-                address = net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6());
-            m_remoteAddress = address.to_string();
-        }
     }
 
-    ~Session()
+    ~Session() override
     {
         std::lock_guard lock(m_owner.sessionsMutex);
         m_owner.sessions.erase(this);
+        const auto it = m_owner.perClient.find(m_client);
+        if (it != m_owner.perClient.end() && --it->second == 0)
+            m_owner.perClient.erase(it);
     }
 
     void start()
     {
-        net::dispatch(m_stream.get_executor(),
-                      beast::bind_front_handler(&Session::readRequest, shared_from_this()));
+        net::dispatch(m_stream.get_executor(), [self = self()] {
+            if constexpr (kTls) {
+                // The read deadline covers the handshake too: one that never finishes is closed.
+                self->tcp().expires_after(self->m_limits.readTimeout);
+                self->m_stream.async_handshake(ssl::stream_base::server, [self](error_code ec) {
+                    if (ec)
+                        return self->close();
+                    self->readRequest(false);
+                });
+            } else {
+                self->readRequest(false);
+            }
+        });
     }
 
-    /// Only while no server thread runs.
-    void closeNow()
+    void closeNow() override
     {
         error_code ec;
-        m_stream.socket().close(ec);
+        tcp().socket().close(ec);
         m_timer.cancel();
     }
 
+    void shortenIdleWait() override
+    {
+        net::post(m_stream.get_executor(), [self = self()] {
+            if (self->waitingIdle)
+                self->armIdleClose();
+        });
+    }
+
 private:
-    void readRequest()
+    std::shared_ptr<Session> self()
+    {
+        return std::static_pointer_cast<Session>(shared_from_this());
+    }
+
+    beast::tcp_stream &tcp() { return beast::get_lowest_layer(m_stream); }
+
+    void readRequest(bool keptAlive)
     {
         m_parser.emplace();
         m_parser->header_limit(
@@ -129,8 +340,33 @@ private:
         m_parser->eager(false);
         m_headerBytes = 0;
         // One deadline for the whole request, so a client dribbling bytes cannot hold it open.
-        m_stream.expires_after(m_limits.readTimeout);
+        tcp().expires_after(m_limits.readTimeout);
+        if (keptAlive) {
+            ++m_idleGeneration;
+            waitingIdle = true;
+            bool near;
+            {
+                std::lock_guard lock(m_owner.sessionsMutex);
+                near = m_owner.nearCap();
+            }
+            if (near)
+                armIdleClose();
+        }
         readHeader();
+    }
+
+    // Closes the connection unless its next request has begun by then. Once per idle wait, so
+    // that repeated sweeps do not push the end further out.
+    void armIdleClose()
+    {
+        if (m_armedGeneration == m_idleGeneration)
+            return;
+        m_armedGeneration = m_idleGeneration;
+        m_timer.expires_after(std::min(m_limits.idleTimeoutUnderLoad, m_limits.readTimeout));
+        m_timer.async_wait([self = self(), generation = m_idleGeneration](error_code ec) {
+            if (!ec && self->waitingIdle && self->m_idleGeneration == generation)
+                self->close();
+        });
     }
 
     // The parser applies its header limit to what one read delivers, and consumes whole fields
@@ -140,13 +376,15 @@ private:
     {
         bhttp::async_read_some(
             m_stream, m_buffer, *m_parser,
-            beast::bind_front_handler(&Session::onHeaderPart, shared_from_this()));
+            beast::bind_front_handler(&Session::onHeaderPart, self()));
     }
 
     void onHeaderPart(error_code ec, std::size_t consumed)
     {
         if (ec)
             return onReadError(ec);
+        if (consumed > 0 || m_buffer.size() > 0)
+            waitingIdle = false;
         m_headerBytes += consumed;
         const bool done = m_parser->is_header_done();
         if (m_headerBytes + (done ? 0 : m_buffer.size()) > m_limits.maxHeaderBytes)
@@ -158,6 +396,13 @@ private:
         const auto &fields = m_parser->get().base();
         if (std::size_t(std::distance(fields.begin(), fields.end())) > m_limits.maxHeaderFields)
             return answerError(bhttp::status::request_header_fields_too_large);
+        if (!acceptable(m_parser->get()))
+            return answerError(bhttp::status::bad_request);
+        // A declared length is charged whole before any of it is read; a longer one than the
+        // body limit gets its 413 from the parser.
+        const auto length = m_parser->content_length();
+        if (length && *length <= m_limits.maxBodyBytes && !m_charge.raiseTo(std::size_t(*length)))
+            return answerError(bhttp::status::service_unavailable);
         onHeader();
     }
 
@@ -168,7 +413,7 @@ private:
         if (!m_parser->is_done() && beast::iequals(expect, "100-continue")) {
             static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
             net::async_write(m_stream, net::buffer(kContinue, sizeof kContinue - 1),
-                             [self = shared_from_this()](error_code ec, std::size_t) {
+                             [self = self()](error_code ec, std::size_t) {
                                  if (ec)
                                      return self->close();
                                  self->readBody();
@@ -180,20 +425,30 @@ private:
 
     void readBody()
     {
+        if (m_parser->is_done())
+            return onRequest();
         // The buffer grows only as far as a read needs, and a read asks only for the room the
         // buffer has: left alone, a large body arrives in reads of a few hundred bytes, each a
         // round through the loop and a timer update. Room for the largest read the parser asks
         // for, or for the rest of a shorter body, is made once per connection.
-        if (!m_parser->is_done()) {
-            const auto remaining = m_parser->content_length_remaining();
-            const std::size_t want =
-                remaining ? std::size_t(std::min<std::uint64_t>(*remaining, kBodyReadBytes))
-                          : kBodyReadBytes;
-            if (m_buffer.capacity() - m_buffer.size() < want)
-                m_buffer.reserve(std::min(m_buffer.size() + want, m_buffer.max_size()));
-        }
-        bhttp::async_read(m_stream, m_buffer, *m_parser,
-                          beast::bind_front_handler(&Session::onRequest, shared_from_this()));
+        const auto remaining = m_parser->content_length_remaining();
+        const std::size_t want =
+            remaining ? std::size_t(std::min<std::uint64_t>(*remaining, kBodyReadBytes))
+                      : kBodyReadBytes;
+        if (m_buffer.capacity() - m_buffer.size() < want)
+            m_buffer.reserve(std::min(m_buffer.size() + want, m_buffer.max_size()));
+        bhttp::async_read_some(m_stream, m_buffer, *m_parser,
+                               beast::bind_front_handler(&Session::onBodyPart, self()));
+    }
+
+    void onBodyPart(error_code ec, std::size_t)
+    {
+        if (ec)
+            return onReadError(ec);
+        // A chunked body has no length up front: it is charged as it grows.
+        if (!m_charge.raiseTo(m_parser->get().body().size()))
+            return answerError(bhttp::status::service_unavailable);
+        readBody();
     }
 
     void onReadError(const error_code &ec)
@@ -209,11 +464,9 @@ private:
         close();
     }
 
-    void onRequest(error_code ec, std::size_t)
+    void onRequest()
     {
-        if (ec)
-            return onReadError(ec);
-        m_stream.expires_never(); // the handler may take its time
+        tcp().expires_never(); // the handler may take its time
 
         auto &msg = m_parser->get();
         m_version = msg.version();
@@ -223,27 +476,43 @@ private:
         Request req;
         req.method = std::string(msg.method_string());
         req.target = std::string(msg.target());
-        const auto q = req.target.find('?');
-        req.path = req.target.substr(0, q);
+        const std::string origin(originForm(msg).value_or(msg.target()));
+        const auto q = origin.find('?');
+        req.path = origin.substr(0, q);
         if (q != std::string::npos)
-            req.query = req.target.substr(q + 1);
+            req.query = origin.substr(q + 1);
         for (const auto &field : msg)
             req.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         req.body = std::move(msg.body());
-        req.remoteAddress = m_remoteAddress;
+        req.remoteAddress = m_client;
+        req.tls = kTls;
         m_parser.reset();
 
-        try {
-            m_pending = m_owner.handler(req);
-        } catch (...) {
-            m_pending = Response{};
-            m_pending.status = 500;
-            m_pending.body = "Internal Server Error\n";
-        }
+        // The handler runs on the pool, so that a slow one holds up no network I/O.
+        net::post(*m_owner.handlers, [self = self(), req = std::move(req),
+                                      charge = std::move(m_charge)]() mutable {
+            Response res;
+            try {
+                res = self->m_owner.handler(req);
+            } catch (...) {
+                res = Response{};
+                res.status = 500;
+                res.body = "Internal Server Error\n";
+            }
+            req = Request{};
+            charge.release();
+            net::post(self->m_stream.get_executor(), [self, res = std::move(res)]() mutable {
+                self->onHandled(std::move(res));
+            });
+        });
+    }
 
+    void onHandled(Response res)
+    {
+        m_pending = std::move(res);
         if (m_pending.delay.count() > 0) {
             m_timer.expires_after(m_pending.delay);
-            m_timer.async_wait([self = shared_from_this()](error_code ec) {
+            m_timer.async_wait([self = self()](error_code ec) {
                 if (!ec)
                     self->deliver();
             });
@@ -284,11 +553,11 @@ private:
         m_pending = Response{};
 
         m_serializer.emplace(m_res);
-        m_stream.expires_after(m_limits.writeTimeout);
+        tcp().expires_after(m_limits.writeTimeout);
         if (m_dripInterval.count() > 0 && !m_res.body().empty()) {
             m_dripPos = 0;
             bhttp::async_write_header(m_stream, *m_serializer,
-                                      [self = shared_from_this()](error_code ec, std::size_t) {
+                                      [self = self()](error_code ec, std::size_t) {
                                           if (ec)
                                               return self->close();
                                           self->dripNext();
@@ -296,19 +565,19 @@ private:
             return;
         }
         bhttp::async_write(m_stream, *m_serializer,
-                           beast::bind_front_handler(&Session::onWritten, shared_from_this()));
+                           beast::bind_front_handler(&Session::onWritten, self()));
     }
 
     void dripNext()
     {
         if (m_dripPos >= m_res.body().size())
             return onWritten({}, 0);
-        m_stream.expires_never();
+        tcp().expires_never();
         m_timer.expires_after(m_dripInterval);
-        m_timer.async_wait([self = shared_from_this()](error_code ec) {
+        m_timer.async_wait([self = self()](error_code ec) {
             if (ec)
                 return self->close();
-            self->m_stream.expires_after(self->m_limits.writeTimeout);
+            self->tcp().expires_after(self->m_limits.writeTimeout);
             net::async_write(self->m_stream,
                              net::buffer(self->m_res.body().data() + self->m_dripPos, 1),
                              [self](error_code ec, std::size_t) {
@@ -328,57 +597,62 @@ private:
             return close();
         if (!m_keepAlive)
             return close();
-        readRequest();
+        readRequest(true);
     }
 
     void answerError(bhttp::status status)
     {
+        m_charge.release();
+        m_parser.reset();
         m_keepAlive = false;
         m_res = {};
         m_res.version(11);
         m_res.result(status);
         m_res.set(bhttp::field::content_type, "text/plain; charset=utf-8");
+        if (status == bhttp::status::service_unavailable)
+            m_res.set(bhttp::field::retry_after, kRetryAfterSeconds);
         m_res.body() = std::string(bhttp::obsolete_reason(status)) + "\n";
         m_res.content_length(m_res.body().size());
         m_res.keep_alive(false);
         m_serializer.emplace(m_res);
-        m_stream.expires_after(m_limits.writeTimeout);
-        bhttp::async_write(
-            m_stream, *m_serializer, [self = shared_from_this()](error_code ec, std::size_t) {
-                if (ec)
-                    return self->close();
-                error_code ignored;
-                self->m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-                self->m_stream.expires_after(
-                    std::min(self->m_limits.readTimeout, kLingerAfterError));
-                self->drain();
-            });
+        tcp().expires_after(m_limits.writeTimeout);
+        bhttp::async_write(m_stream, *m_serializer, [self = self()](error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            error_code ignored;
+            self->tcp().socket().shutdown(tcp::socket::shutdown_send, ignored);
+            self->tcp().expires_after(std::min(self->m_limits.readTimeout, kLingerAfterError));
+            self->drain();
+        });
     }
 
+    // Below any TLS: what is left is discarded unread.
     void drain()
     {
-        m_stream.async_read_some(net::buffer(m_drain),
-                                 [self = shared_from_this()](error_code ec, std::size_t) {
-                                     if (ec)
-                                         return self->close();
-                                     self->drain();
-                                 });
+        tcp().async_read_some(net::buffer(m_drain), [self = self()](error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            self->drain();
+        });
     }
 
     void close()
     {
         error_code ec;
+        waitingIdle = false;
         m_timer.cancel();
-        m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
-        m_stream.socket().close(ec);
+        tcp().socket().shutdown(tcp::socket::shutdown_both, ec);
+        tcp().socket().close(ec);
     }
 
     Shared &m_owner;
     const Limits &m_limits;
-    beast::tcp_stream m_stream;
+    const std::string m_client;
+    Stream m_stream;
     beast::flat_buffer m_buffer;
     net::steady_timer m_timer;
     std::optional<bhttp::request_parser<bhttp::string_body>> m_parser;
+    BodyCharge m_charge;
 
     unsigned m_version = 11;
     bool m_keepAlive = true;
@@ -389,9 +663,13 @@ private:
     std::chrono::milliseconds m_dripInterval{0};
     std::size_t m_dripPos = 0;
     std::size_t m_headerBytes = 0;
-    std::string m_remoteAddress;
+    std::uint64_t m_idleGeneration = 0;
+    std::uint64_t m_armedGeneration = 0;
     std::array<char, 4096> m_drain{};
 };
+
+using PlainSession = Session<beast::tcp_stream>;
+using TlsSession = Session<ssl::stream<beast::tcp_stream>>;
 
 } // namespace
 
@@ -409,22 +687,70 @@ void Server::Impl::accept()
             });
             return;
         }
-        std::shared_ptr<Session> session;
-        {
+        const auto peer = socket.remote_endpoint(ec);
+        std::shared_ptr<SessionBase> session;
+        bool sweep = false;
+        if (!ec) {
+            std::string client = addressText(peer.address());
             std::lock_guard lock(shared.sessionsMutex);
-            if (shared.sessions.size() < shared.limits.maxConnections) {
-                session = std::make_shared<Session>(shared, std::move(socket));
-                shared.sessions.insert(session.get());
+            const bool exempt = shared.unlimited.contains(client);
+            auto counted = shared.perClient.find(client);
+            const std::size_t held = counted == shared.perClient.end() ? 0 : counted->second;
+            if (shared.sessions.size() < shared.limits.maxConnections &&
+                (exempt || held < shared.limits.maxConnectionsPerClient)) {
+                // A TLS session that cannot be set up (out of memory) costs this connection
+                // alone; the accept loop goes on.
+                try {
+                    if (tls)
+                        session =
+                            std::make_shared<TlsSession>(shared, client, std::move(socket), *tls);
+                    else
+                        session = std::make_shared<PlainSession>(shared, client, std::move(socket));
+                } catch (const std::exception &) {
+                }
+                if (session) {
+                    shared.sessions.insert(session.get());
+                    ++shared.perClient[client];
+                }
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (shared.nearCap() && now - shared.lastSweep >= kIdleSweepInterval) {
+                shared.lastSweep = now;
+                sweep = true;
             }
         }
         if (session) {
-            session->start();
+            if (tls)
+                std::static_pointer_cast<TlsSession>(session)->start();
+            else
+                std::static_pointer_cast<PlainSession>(session)->start();
         } else {
             error_code ignored;
             socket.close(ignored);
         }
+        if (sweep)
+            sweepIdle();
         accept();
     });
+}
+
+// Near the cap, a kept-alive connection that waits for nothing in particular is worth less than
+// a slot for a client that cannot get in: idle waits begun before the load rose end sooner too.
+void Server::Impl::sweepIdle()
+{
+    std::vector<std::shared_ptr<SessionBase>> idle;
+    {
+        std::lock_guard lock(shared.sessionsMutex);
+        for (SessionBase *s : shared.sessions) {
+            if (!s->waitingIdle)
+                continue;
+            // Empty for a session already on its way out.
+            if (auto owned = s->weak_from_this().lock())
+                idle.push_back(std::move(owned));
+        }
+    }
+    for (const auto &s : idle)
+        s->shortenIdleWait();
 }
 
 std::string Request::header(const std::string &name) const
@@ -443,6 +769,32 @@ Server::Server(Handler handler, Limits limits)
 Server::~Server()
 {
     stop();
+}
+
+void Server::useTls(const std::string &certificateFile, const std::string &keyFile)
+{
+    std::lock_guard lock(m_impl->stateMutex);
+    if (m_impl->listening || m_impl->stopped)
+        throw std::runtime_error("TLS is set up before the server listens");
+    ssl::context context(ssl::context::tls_server);
+    context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                        ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
+                        ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+    // Whatever the system's OpenSSL configuration allows.
+    if (SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION) != 1)
+        throw std::runtime_error("cannot require TLS 1.2");
+    error_code ec;
+    context.use_certificate_chain_file(certificateFile, ec);
+    if (ec)
+        throw std::runtime_error("cannot load the TLS certificate " + certificateFile + ": " +
+                                 ec.message());
+    context.use_private_key_file(keyFile, ssl::context::pem, ec);
+    if (ec)
+        throw std::runtime_error("cannot load the TLS key " + keyFile + ": " + ec.message());
+    if (SSL_CTX_check_private_key(context.native_handle()) != 1)
+        throw std::runtime_error("the TLS key " + keyFile + " does not belong to the certificate " +
+                                 certificateFile);
+    m_impl->tls.emplace(std::move(context));
 }
 
 std::uint16_t Server::listen(const std::string &host, std::uint16_t port)
@@ -488,20 +840,22 @@ std::uint16_t Server::listen(const std::string &host, std::uint16_t port)
     d.listening = true;
 
     d.work.emplace(d.ioc.get_executor());
+    d.handlerWork.emplace(d.handlerIoc.get_executor());
     d.accept();
-    const unsigned n = std::max(1u, d.shared.limits.threads);
-    for (unsigned i = 0; i < n; ++i) {
-        d.threads.emplace_back([&d] {
-            for (;;) {
-                try {
-                    d.ioc.run();
-                    return;
-                } catch (...) {
-                    // A handler that throws out of the loop must not take the server down.
-                }
+    const auto run = [](net::io_context &context) {
+        for (;;) {
+            try {
+                context.run();
+                return;
+            } catch (...) {
+                // A handler that throws out of the loop must not take the server down.
             }
-        });
-    }
+        }
+    };
+    for (unsigned i = 0; i < std::max(1u, d.shared.limits.ioThreads); ++i)
+        d.threads.emplace_back([&d, run] { run(d.ioc); });
+    for (unsigned i = 0; i < std::max(1u, d.shared.limits.threads); ++i)
+        d.handlerThreads.emplace_back([&d, run] { run(d.handlerIoc); });
     return d.port;
 }
 
@@ -521,22 +875,28 @@ void Server::stop()
 
     // Every wait is asynchronous, so stopping the loop ends delays and drips at once; only a
     // handler already running is waited for.
+    const auto join = [](std::vector<std::thread> &threads) {
+        for (auto &t : threads) {
+            if (t.get_id() == std::this_thread::get_id())
+                t.detach(); // stop() from inside a handler
+            else
+                t.join();
+        }
+        threads.clear();
+    };
     d.work.reset();
     d.ioc.stop();
-    for (auto &t : d.threads) {
-        if (t.get_id() == std::this_thread::get_id())
-            t.detach(); // stop() from inside a handler
-        else
-            t.join();
-    }
-    d.threads.clear();
+    join(d.threads);
+    d.handlerWork.reset();
+    d.handlerIoc.stop();
+    join(d.handlerThreads);
 
     // No server thread runs now: close everything so that clients see the end at once.
     error_code ignored;
     d.acceptor.close(ignored);
     d.acceptRetry.cancel();
     std::lock_guard sessionsLock(d.shared.sessionsMutex);
-    for (Session *s : d.shared.sessions)
+    for (SessionBase *s : d.shared.sessions)
         s->closeNow();
 }
 

@@ -1,7 +1,6 @@
 #include "server/FormDecoder.h"
 
 #include <array>
-#include <optional>
 
 namespace vendoremp::server {
 
@@ -25,12 +24,13 @@ int hexValue(char c)
     return hexDigits[static_cast<unsigned char>(c)];
 }
 
-// On failure, offset is where the bad escape starts within text.
-std::optional<std::string> decodeComponent(std::string_view text, std::size_t &offset)
+// Decodes into out, reusing its room. On failure, offset is where the bad escape starts within
+// text.
+bool decodeComponent(std::string_view text, std::string &out, std::size_t &offset)
 {
     // Written through a pointer: a form is megabytes of short fields, and appending byte by
     // byte checks the capacity at every one.
-    std::string out(text.size(), '\0');
+    out.resize(text.size());
     char *to = out.data();
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -41,7 +41,7 @@ std::optional<std::string> decodeComponent(std::string_view text, std::size_t &o
             const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
             if (high < 0 || low < 0) {
                 offset = i;
-                return std::nullopt;
+                return false;
             }
             *to++ = char(high * 16 + low);
             i += 2;
@@ -50,51 +50,51 @@ std::optional<std::string> decodeComponent(std::string_view text, std::size_t &o
         }
     }
     out.resize(std::size_t(to - out.data()));
-    return out;
+    return true;
 }
 
-// The number of fields, at most: one more than the separators.
-std::size_t pieces(std::string_view body)
+std::string malformed(std::size_t offset)
 {
-    std::size_t n = 1;
-    for (std::size_t at = body.find('&'); at != std::string_view::npos; at = body.find('&', at + 1))
-        ++n;
-    return n;
-}
-
-DecodedForm malformed(std::size_t offset)
-{
-    return {false, {}, "malformed percent-encoding at byte " + std::to_string(offset + 1)};
+    return "malformed percent-encoding at byte " + std::to_string(offset + 1);
 }
 
 } // namespace
 
+bool FormReader::next(FormField &field)
+{
+    while (ok() && m_start <= m_body.size()) {
+        const std::size_t start = m_start;
+        std::size_t stop = m_body.find('&', start);
+        if (stop == std::string_view::npos)
+            stop = m_body.size();
+        m_start = stop + 1;
+        const std::string_view piece = m_body.substr(start, stop - start);
+        if (piece.empty())
+            continue;
+        const std::size_t eq = piece.find('=');
+        const std::string_view rawName = piece.substr(0, eq);
+        const std::string_view rawValue =
+            eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+        std::size_t bad = 0;
+        if (!decodeComponent(rawName, field.name, bad)) {
+            m_error = malformed(start + bad);
+        } else if (!decodeComponent(rawValue, field.value, bad)) {
+            m_error = malformed(start + rawName.size() + 1 + bad);
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
 DecodedForm decodeForm(std::string_view body)
 {
     DecodedForm form;
-    form.fields.reserve(pieces(body));
-    std::size_t start = 0;
-    while (start <= body.size()) {
-        std::size_t stop = body.find('&', start);
-        if (stop == std::string_view::npos)
-            stop = body.size();
-        const std::string_view piece = body.substr(start, stop - start);
-        if (!piece.empty()) {
-            const std::size_t eq = piece.find('=');
-            const std::string_view rawName = piece.substr(0, eq);
-            const std::string_view rawValue =
-                eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
-            std::size_t bad = 0;
-            auto name = decodeComponent(rawName, bad);
-            if (!name)
-                return malformed(start + bad);
-            auto value = decodeComponent(rawValue, bad);
-            if (!value)
-                return malformed(start + rawName.size() + 1 + bad);
-            form.fields.push_back({std::move(*name), std::move(*value)});
-        }
-        start = stop + 1;
-    }
+    FormReader reader(body);
+    for (FormField field; reader.next(field);)
+        form.fields.push_back(std::move(field));
+    if (!reader.ok())
+        return {false, {}, reader.error()};
     return form;
 }
 

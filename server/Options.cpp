@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace vendoremp::server {
@@ -63,12 +66,25 @@ constexpr std::array valued{
     std::string_view("--users"),         std::string_view("--trusted-proxy"),
     std::string_view("--user-header"),   std::string_view("--tls-cert"),
     std::string_view("--tls-key"),       std::string_view("--allow-host"),
-    std::string_view("--allow-origin"),
+    std::string_view("--allow-origin"),  std::string_view("--max-connections-per-client"),
 };
 
 template <class List> bool listed(const List &list, std::string_view name)
 {
     return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+// Why the file cannot be read; empty when it can.
+std::string unreadable(std::string_view path)
+{
+    std::FILE *file = std::fopen(std::string(path).c_str(), "rb");
+    if (!file)
+        return std::strerror(errno);
+    // A folder opens but does not read.
+    std::fgetc(file);
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    return error ? std::strerror(error) : std::string();
 }
 
 } // namespace
@@ -106,6 +122,12 @@ Options:
                        vendors 1 and 2, vendor 1 linked to every fourth employee
                        (a database that already holds employees is left as it is)
   --threads N          threads answering requests (default 4)
+  --tls-cert FILE      serve HTTPS (TLS 1.2 or later) with this PEM certificate chain;
+  --tls-key FILE       and its PEM private key (both or neither). The address is then
+                       printed as https://HOST:PORT.
+  --max-connections-per-client N
+                       connections one client address may hold open at once (default 128);
+                       beyond them its new connections are closed at once
   --help               show this text
 
 Protection (listening outside loopback needs --users with TLS, or a trusted proxy that does
@@ -115,8 +137,6 @@ the login; otherwise the server refuses to start):
                        crypt(3) hash ($y$ yescrypt, $6$ or $2b$), or * for a user that only a
                        trusted proxy may name. A read user's POST gets 403. SIGHUP re-reads it.
   --hash-password      read a password on standard input, print its yescrypt hash, and exit
-  --tls-cert FILE      serve HTTPS with this certificate chain (PEM) ...
-  --tls-key FILE       ... and this private key (PEM); TLS 1.2 or later
   --trusted-proxy ADDR an IP address whose requests may name their user in --user-header and
                        whose X-Forwarded-For (its last entry) is the client's address
                        (repeatable)
@@ -191,6 +211,16 @@ ParsedOptions parseOptions(int argc, const char *const *argv)
                 options.seed = Options::Seed::Generated;
                 options.seedCount = *n;
             }
+        } else if (name == "--tls-cert" || name == "--tls-key") {
+            (name == "--tls-cert" ? options.tlsCertFile : options.tlsKeyFile) = std::string(value);
+            if (const std::string why = unreadable(value); !why.empty())
+                return {std::nullopt,
+                        "cannot read " + std::string(name) + " " + std::string(value) + ": " + why};
+        } else if (name == "--max-connections-per-client") {
+            const auto n = parseDecimal(value);
+            if (!n || *n < 1 || *n > 65535)
+                return {std::nullopt, "--max-connections-per-client needs a number from 1 to 65535"};
+            options.maxConnectionsPerClient = std::size_t(*n);
         } else if (name == "--threads") {
             const auto n = parseDecimal(value);
             if (!n || *n < 1 || *n > 256)
@@ -208,10 +238,6 @@ ParsedOptions parseOptions(int argc, const char *const *argv)
             options.trustedProxies.push_back(*address);
         } else if (name == "--user-header") {
             options.userHeader = std::string(value);
-        } else if (name == "--tls-cert") {
-            options.tlsCertFile = std::string(value);
-        } else if (name == "--tls-key") {
-            options.tlsKeyFile = std::string(value);
         } else if (name == "--allow-host") {
             options.allowHosts.push_back(std::string(value));
         } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,13 +21,14 @@ struct Options
     } seed = Seed::None;
     std::int64_t seedCount = 0; // for Seed::Generated
     unsigned threads = 4;
+    std::string tlsCertFile, tlsKeyFile; // both or neither: HTTPS
+    std::size_t maxConnectionsPerClient = 128;
     bool help = false;
     bool hashPassword = false; // print a hash of the password on standard input, then exit
 
     std::string usersFile;                   // empty: no login asked
     std::vector<std::string> trustedProxies; // IP addresses, as printed by Boost.Asio
     std::string userHeader;                  // from a trusted proxy: the user's name
-    std::string tlsCertFile, tlsKeyFile;
     bool insecureOpen = false;
     std::vector<std::string> allowHosts;   // beside the defaults
     std::vector<std::string> allowOrigins; // "scheme://host[:port]"

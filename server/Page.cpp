@@ -153,15 +153,13 @@ http::Response Page::save(const http::Request &request, const Actor &actor) cons
     const std::string type = mediaType(request.header("Content-Type"));
     if (type != "application/x-www-form-urlencoded")
         return text(415, "The body must be application/x-www-form-urlencoded.");
-    const DecodedForm form = decodeForm(request.body);
-    if (!form.ok)
-        return text(400, "Refused: " + form.error + ". Nothing was changed.");
-
+    // Field by field: memory stays in proportion to the body, and the first bad field ends the
+    // reading.
+    FormReader reader(request.body);
+    FormField field;
     std::vector<LinkChange> changes;
-    changes.reserve(form.fields.size());
-    for (std::size_t i = 0; i < form.fields.size(); ++i) {
-        const FormField &field = form.fields[i];
-        const auto where = [i] { return "field " + std::to_string(i + 1); };
+    for (std::size_t i = 1; reader.next(field); ++i) {
+        const auto where = [i] { return "field " + std::to_string(i); };
         if (field.name != "SQL")
             return text(400, "Refused: " + where() + " is not named SQL. Nothing was changed.");
         CheckedStatement checked = checkStatement(field.value);
@@ -170,6 +168,8 @@ http::Response Page::save(const http::Request &request, const Actor &actor) cons
                                  checked.reason + "). Nothing was changed.");
         changes.push_back(std::move(*checked.change));
     }
+    if (!reader.ok())
+        return text(400, "Refused: " + reader.error() + ". Nothing was changed.");
 
     const ApplyResult result = m_store.apply(changes, actor);
     if (!result.applied)

@@ -1,5 +1,6 @@
 #include "server/StatementChecker.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace vendoremp::server {
@@ -31,6 +32,7 @@ public:
     bool peek(char c) const { return m_pos < m_text.size() && m_text[m_pos] == c; }
     void skip() { ++m_pos; }
     bool atEnd() const { return m_pos == m_text.size(); }
+    std::size_t position() const { return m_pos; }
 
     std::optional<std::int64_t> integer()
     {
@@ -102,6 +104,10 @@ CheckedStatement checkDelete(std::string_view text)
     if (!vendor || !c.literal(deleteMiddle))
         return c.refusal();
     change.vendorId = *vendor;
+    // One allocation of the exact size: a long list read into a growing vector would hold up to
+    // twice its room at times.
+    change.employeeIds.reserve(
+        std::size_t(std::count(text.begin() + std::ptrdiff_t(c.position()), text.end(), ',')) + 1);
     for (;;) {
         const auto employee = c.integer();
         if (!employee)

@@ -134,6 +134,9 @@ int main(int argc, char **argv)
         *store, [](const std::string &detail) { logLine("vendoremp-server: " + detail); });
     http::Limits limits;
     limits.threads = options.threads;
+    limits.maxConnectionsPerClient = options.maxConnectionsPerClient;
+    // A trusted proxy carries every user's connections; a per-client cap on it would lock them all out.
+    limits.unlimitedClients = options.trustedProxies;
     http::Server httpServer(
         [&page, &access](const http::Request &request) {
             const auto start = std::chrono::steady_clock::now();
@@ -155,6 +158,16 @@ int main(int argc, char **argv)
         },
         limits);
 
+    const bool tls = !options.tlsCertFile.empty();
+    if (tls) {
+        try {
+            httpServer.useTls(options.tlsCertFile, options.tlsKeyFile);
+        } catch (const std::exception &e) {
+            logLine(std::string("vendoremp-server: ") + e.what());
+            return 2;
+        }
+    }
+
     std::uint16_t port = 0;
     try {
         access.setPort(options.port); // known before the first request; port 0 is set below
@@ -167,7 +180,7 @@ int main(int argc, char **argv)
     }
     const bool v6 = options.host.find(':') != std::string::npos;
     const std::string url =
-        "http://" + (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(port);
+        (tls ? "https://" : "http://") + (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(port);
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
     logLine("vendoremp-server: serving " + store->describe() + " on " + url);

@@ -1,8 +1,13 @@
 #include "http/HttpServer.h"
+#include "support/TlsKit.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <openssl/ssl.h>
 
 #include <atomic>
 #include <memory>
@@ -42,8 +47,11 @@ struct Answer
 class Client
 {
 public:
-    explicit Client(quint16 port)
+    /// from: the loopback address to connect from, so that tests of per-client limits can play
+    /// several clients.
+    explicit Client(quint16 port, const QString &from = QStringLiteral("127.0.0.1"))
     {
+        m_socket.bind(QHostAddress(from), 0);
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
         m_connected = m_socket.waitForConnected(3000);
     }
@@ -160,6 +168,15 @@ private Q_SLOTS:
     void handlerExceptionIs500();
     void stopsWhileBusy();
     void picksFreePorts();
+    void refusesLooseRequests_data();
+    void refusesLooseRequests();
+    void capsConnectionsPerClient();
+    void closesIdleConnectionsNearTheCap();
+    void slowHandlersLeaveTheNetworkFree();
+    void capsBodyMemory();
+    void servesTls_data();
+    void servesTls();
+    void tlsSurvivesBadClients();
 
 private:
     std::unique_ptr<Server> start(vendoremp::http::Handler handler, Limits limits = {})
@@ -191,6 +208,15 @@ void tst_HttpServer::echoesRequests_data()
         << QByteArray("POST /e path=/e query= x= body=ok");
     QTest::newRow("http/1.0") << QByteArray("GET /old HTTP/1.0\r\n\r\n")
                               << QByteArray("GET /old path=/old query= x= body=");
+    QTest::newRow("folder before the page")
+        << get("/apps/VendorEmployee.asp")
+        << QByteArray("GET /apps/VendorEmployee.asp path=/apps/VendorEmployee.asp query= x= body=");
+    QTest::newRow("dots within names")
+        << get("/a.b/..c/.../d..") << QByteArray("GET /a.b/..c/.../d.. path=/a.b/..c/.../d.. "
+                                                 "query= x= body=");
+    QTest::newRow("absolute form naming the host")
+        << QByteArray("GET http://127.0.0.1:80/p?q=1 HTTP/1.1\r\nHost: 127.0.0.1:80\r\n\r\n")
+        << QByteArray("GET http://127.0.0.1:80/p?q=1 path=/p query=q=1 x= body=");
 }
 
 void tst_HttpServer::echoesRequests()
@@ -474,6 +500,8 @@ void tst_HttpServer::capsConnections()
 {
     Limits limits;
     limits.maxConnections = 2;
+    // Two of two is near the cap; the kept-alive second client must not be closed for it here.
+    limits.idleTimeoutUnderLoad = limits.readTimeout;
     auto server = start(echo, limits);
 
     auto first = std::make_unique<Client>(server->port());
@@ -629,6 +657,239 @@ void tst_HttpServer::picksFreePorts()
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, c.listen("127.0.0.1", pa));
     Server d(echo);
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, d.listen("not an address at all", 0));
+}
+
+void tst_HttpServer::refusesLooseRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    const auto post = [](const QByteArray &fields, const QByteArray &body = {}) {
+        return "POST /a HTTP/1.1\r\nHost: h\r\n" + fields + "\r\n\r\n" + body;
+    };
+    QTest::newRow("coding gzip") << post("Transfer-Encoding: gzip");
+    QTest::newRow("coding identity") << post("Transfer-Encoding: identity");
+    QTest::newRow("coding xchunked") << post("Transfer-Encoding: xchunked");
+    QTest::newRow("chunked, then identity") << post("Transfer-Encoding: chunked, identity");
+    QTest::newRow("chunked twice")
+        << post("Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked", "0\r\n\r\n");
+    QTest::newRow("coding and length")
+        << post("Transfer-Encoding: chunked\r\nContent-Length: 5", "0\r\n\r\n");
+    QTest::newRow("length and coding")
+        << post("Content-Length: 5\r\nTransfer-Encoding: chunked", "0\r\n\r\n");
+    QTest::newRow("coding in http/1.0")
+        << QByteArray("POST /a HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
+    QTest::newRow("no host") << QByteArray("GET /a HTTP/1.1\r\n\r\n");
+    QTest::newRow("two hosts") << QByteArray("GET /a HTTP/1.1\r\nHost: h\r\nHost: h\r\n\r\n");
+    QTest::newRow("absolute form, another host")
+        << QByteArray("GET http://127.0.0.2/VendorEmployee.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QTest::newRow("asterisk") << QByteArray("OPTIONS * HTTP/1.1\r\nHost: h\r\n\r\n");
+    for (const char *target :
+         {"/../../etc/VendorEmployee.asp", "/a/./VendorEmployee.asp", "/a/%2e%2e/VendorEmployee.asp",
+          "/a/.%2E/VendorEmployee.asp", "/a/.?VendorID=1", "http://h/a/../VendorEmployee.asp"})
+        QTest::addRow("dot segments %s", target)
+            << QByteArray("GET ") + target + " HTTP/1.1\r\nHost: h\r\n\r\n";
+}
+
+void tst_HttpServer::refusesLooseRequests()
+{
+    QFETCH(QByteArray, request);
+    std::atomic<int> calls{0};
+    auto server = start([&](const Request &r) {
+        ++calls;
+        return echo(r);
+    });
+    Client c(server->port());
+    // A request right behind it in the same write, as a smuggler would place it: never read.
+    c.send(request + post("/smuggled", "SQL=x"));
+    QCOMPARE(c.read().status, 400);
+    QVERIFY(c.closedWithoutBytes());
+    QCOMPARE(calls.load(), 0);
+}
+
+void tst_HttpServer::capsConnectionsPerClient()
+{
+    Limits limits;
+    limits.maxConnectionsPerClient = 2;
+    limits.unlimitedClients = {"127.0.0.4"};
+    auto server = start(
+        [](const Request &r) {
+            Response res;
+            res.body = r.remoteAddress;
+            return res;
+        },
+        limits);
+    std::vector<std::unique_ptr<Client>> held;
+    for (const char *from : {"127.0.0.2", "127.0.0.2", "127.0.0.4", "127.0.0.4", "127.0.0.4"}) {
+        held.push_back(std::make_unique<Client>(server->port(), QString::fromLatin1(from)));
+        held.back()->send(get("/"));
+        QCOMPARE(held.back()->read().body, QByteArray(from));
+    }
+    Client third(server->port(), QStringLiteral("127.0.0.2"));
+    third.send(get("/"));
+    QVERIFY(third.closedWithoutBytes());
+    Client other(server->port(), QStringLiteral("127.0.0.3"));
+    other.send(get("/"));
+    QCOMPARE(other.read().body, QByteArray("127.0.0.3"));
+}
+
+void tst_HttpServer::closesIdleConnectionsNearTheCap()
+{
+    Limits limits;
+    limits.maxConnections = 8;
+    limits.readTimeout = 20s;
+    limits.idleTimeoutUnderLoad = 200ms;
+    auto server = start(echo, limits);
+    // Idle after an answer, while the server is far from its cap: kept.
+    Client idle(server->port());
+    idle.send(get("/"));
+    QCOMPARE(idle.read().status, 200);
+    QTest::qWait(500);
+    QVERIFY(idle.isOpen());
+    // Six silent newcomers make seven of eight: the idle one goes long before its read deadline,
+    // the newcomers, which have sent nothing yet, keep theirs.
+    std::vector<std::unique_ptr<Client>> crowd;
+    for (int i = 0; i < 6; ++i)
+        crowd.push_back(std::make_unique<Client>(server->port(),
+                                                 QStringLiteral("127.0.0.%1").arg(2 + i)));
+    QVERIFY(idle.closedWithoutBytes(5000));
+    crowd.front()->send(get("/"));
+    QCOMPARE(crowd.front()->read().status, 200);
+}
+
+void tst_HttpServer::slowHandlersLeaveTheNetworkFree()
+{
+    Limits limits;
+    limits.ioThreads = 1;
+    limits.threads = 4;
+    std::atomic<int> slowDone{0};
+    auto server = start(
+        [&](const Request &r) {
+            if (r.path == "/slow") {
+                std::this_thread::sleep_for(4s);
+                ++slowDone;
+            }
+            return echo(r);
+        },
+        limits);
+    std::vector<std::unique_ptr<Client>> slow;
+    for (int i = 0; i < 3; ++i) {
+        slow.push_back(std::make_unique<Client>(server->port()));
+        slow.back()->send(get("/slow"));
+    }
+    QTest::qWait(200); // all three reach their handler
+    Client fast(server->port());
+    fast.send(get("/fast"));
+    QCOMPARE(fast.read(10000).status, 200);
+    // Answered while every slow handler still sleeps on the pool.
+    QCOMPARE(slowDone.load(), 0);
+    for (auto &c : slow)
+        QCOMPARE(c->read(20000).status, 200);
+}
+
+void tst_HttpServer::capsBodyMemory()
+{
+    Limits limits;
+    limits.maxBodyBytes = 80;
+    limits.maxBodyBytesInFlight = 100;
+    std::atomic<int> calls{0};
+    auto server = start(
+        [&](const Request &r) {
+            ++calls;
+            return echo(r);
+        },
+        limits);
+    // 80 bytes announced, 10 sent: 80 held.
+    Client holder(server->port());
+    holder.send("POST /h HTTP/1.1\r\nHost: h\r\nContent-Length: 80\r\n\r\n" + QByteArray(10, 'h'));
+    QTest::qWait(200);
+    {
+        Client c(server->port());
+        c.send(post("/over", QByteArray(30, 'o')));
+        const Answer a = c.read();
+        QCOMPARE(a.status, 503);
+        QVERIFY(!a.header("Retry-After").isEmpty());
+        QVERIFY(c.closedWithoutBytes());
+    }
+    {
+        Client c(server->port());
+        c.send(chunked(QByteArray(30, 'c'), 10));
+        QCOMPARE(c.read().status, 503);
+    }
+    Client within(server->port());
+    within.send(post("/in", QByteArray(20, 'i')));
+    QCOMPARE(within.read().status, 200);
+    // Given back once answered: the held body completes, and the room is free again.
+    holder.send(QByteArray(70, 'h'));
+    QCOMPARE(holder.read().status, 200);
+    within.send(post("/in", QByteArray(80, 'i')));
+    QCOMPARE(within.read().status, 200);
+    QCOMPARE(calls.load(), 3);
+}
+
+void tst_HttpServer::servesTls_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("any") << 0 << true;
+    QTest::newRow("TLS 1.3") << int(TLS1_3_VERSION) << true;
+    QTest::newRow("TLS 1.2") << int(TLS1_2_VERSION) << true;
+    QTest::newRow("TLS 1.1") << int(TLS1_1_VERSION) << false;
+    QTest::newRow("TLS 1.0") << int(TLS1_VERSION) << false;
+}
+
+void tst_HttpServer::servesTls()
+{
+    QFETCH(int, version);
+    QFETCH(bool, accepted);
+    QTemporaryDir dir;
+    const auto certs = kvetest::makeTestCertificates(dir.path());
+    QVERIFY2(certs.error.isEmpty(), qPrintable(certs.error));
+    Server server([](const Request &r) {
+        Response res;
+        res.body = std::string(r.tls ? "tls " : "plain ") + r.remoteAddress + " " + r.body;
+        return res;
+    });
+    server.useTls(certs.certificateFile.toStdString(), certs.keyFile.toStdString());
+    const auto port = server.listen("127.0.0.1", 0);
+    const auto x = kvetest::tlsExchange(
+        port, certs.caFile, post("/", "hello").toStdString() + get("/", "Connection: close\r\n").toStdString(),
+        version);
+    QCOMPARE(x.handshake, accepted);
+    if (accepted) {
+        QVERIFY2(x.answer.find("tls 127.0.0.1 hello") != std::string::npos, x.answer.c_str());
+        QVERIFY(x.answer.find("tls 127.0.0.1 \r\n") == std::string::npos);
+    }
+}
+
+void tst_HttpServer::tlsSurvivesBadClients()
+{
+    QTemporaryDir dir;
+    const auto certs = kvetest::makeTestCertificates(dir.path());
+    QVERIFY2(certs.error.isEmpty(), qPrintable(certs.error));
+    Limits limits;
+    limits.readTimeout = 300ms;
+    std::atomic<int> calls{0};
+    Server server(
+        [&](const Request &r) {
+            ++calls;
+            return echo(r);
+        },
+        limits);
+    server.useTls(certs.certificateFile.toStdString(), certs.keyFile.toStdString());
+    const auto port = server.listen("127.0.0.1", 0);
+
+    Client silent(port); // a handshake that never begins
+    Client stalled(port); // one that stops after its first bytes
+    stalled.send(QByteArray::fromHex("160301"));
+    Client plain(port);
+    plain.send(get("/"));
+    QVERIFY(silent.closedWithoutBytes(3000));
+    QVERIFY(stalled.closedWithoutBytes(3000));
+    QVERIFY(plain.read(3000).status != 200);
+    QVERIFY(!plain.isOpen());
+    QCOMPARE(calls.load(), 0);
+    const auto x = kvetest::tlsExchange(port, certs.caFile, get("/after", "Connection: close\r\n").toStdString());
+    QVERIFY2(x.handshake, x.error.c_str());
+    QVERIFY(x.answer.find("GET /after") != std::string::npos);
 }
 
 QTEST_GUILESS_MAIN(tst_HttpServer)

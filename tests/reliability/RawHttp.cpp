@@ -52,11 +52,20 @@ std::size_t contentLength(const std::string &head)
 
 } // namespace
 
-Connection::Connection(std::uint16_t port)
+Connection::Connection(std::uint16_t port, const char *from)
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         return;
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+            ::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+            close();
+            return;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -203,12 +212,12 @@ std::string get(std::uint16_t port, const std::string &target, std::chrono::mill
     return c.readAll(deadline);
 }
 
-std::int64_t residentBytes(std::int64_t pid)
+std::int64_t residentBytes(std::int64_t pid, bool peak)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
+        if (line.rfind(peak ? "VmHWM:" : "VmRSS:", 0) == 0)
             return std::int64_t(std::strtoll(line.c_str() + 6, nullptr, 10)) * 1024;
     }
     return 0;

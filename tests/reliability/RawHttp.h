@@ -16,7 +16,8 @@ class Connection
 {
 public:
     Connection() = default;
-    explicit Connection(std::uint16_t port); // connects at once; check open()
+    /// Connects at once, from the loopback address from when given; check open().
+    explicit Connection(std::uint16_t port, const char *from = nullptr);
     ~Connection();
     Connection(Connection &&other) noexcept;
     Connection &operator=(Connection &&other) noexcept;
@@ -51,7 +52,7 @@ std::string postForm(std::uint16_t port, const std::string &body,
 std::string get(std::uint16_t port, const std::string &target,
                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-/// Resident set size of a process, in bytes (0 when it cannot be read).
-std::int64_t residentBytes(std::int64_t pid);
+/// Resident set size of a process, in bytes (0 when it cannot be read); peak: the highest so far.
+std::int64_t residentBytes(std::int64_t pid, bool peak = false);
 
 } // namespace kvetest::raw

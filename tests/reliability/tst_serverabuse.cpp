@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace kvetest;
@@ -223,6 +224,9 @@ private Q_SLOTS:
     void malformedPercentEncoding_data();
     void malformedPercentEncoding();
     void hostileStatements();
+    void smuggledRequest_data();
+    void smuggledRequest();
+    void bodiesOutOfProportion();
 
 private:
     // Every table's content in one text, so that any change at all shows.
@@ -362,8 +366,10 @@ void tst_ServerAbuse::thousandIdleConnections()
     QVERIFY(rssBefore > 0);
     std::vector<raw::Connection> idle;
     idle.reserve(1000);
+    // From eight addresses, each within the per-client cap.
     for (int i = 0; i < 1000; ++i) {
-        idle.emplace_back(m_server->port());
+        const std::string from = "127.0.0." + std::to_string(2 + i % 8);
+        idle.emplace_back(m_server->port(), from.c_str());
         QVERIFY(idle.back().open());
     }
     // Half of them have begun a request and stopped.
@@ -444,6 +450,58 @@ void tst_ServerAbuse::hostileStatements()
     QVERIFY2(acceptedTexts.isEmpty(), qPrintable(acceptedTexts.join(u" | ")));
     QCOMPARE(other, 0);
     QCOMPARE(fingerprint(), m_before);
+}
+
+void tst_ServerAbuse::smuggledRequest_data()
+{
+    QTest::addColumn<QByteArray>("framing");
+    QTest::newRow("gzip") << QByteArray("Transfer-Encoding: gzip");
+    QTest::newRow("coding and length") << QByteArray("Transfer-Encoding: chunked\r\nContent-Length: 0");
+}
+
+void tst_ServerAbuse::smuggledRequest()
+{
+    QFETCH(QByteArray, framing);
+    // The body this server would take for the next request is a save that links; the cleanup
+    // checks that the database is unchanged.
+    const std::string save = "SQL=" + encoded(goodInsert) + '&';
+    const std::string smuggled =
+        "POST /VendorEmployee.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+        "application/x-www-form-urlencoded\r\nContent-Length: " +
+        std::to_string(save.size()) + "\r\n\r\n" + save;
+    raw::Connection c(m_server->port());
+    QVERIFY(c.open());
+    const auto deadline = Clock::now() + 10s;
+    c.send("POST /VendorEmployee.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+           "application/x-www-form-urlencoded\r\n" +
+               framing.toStdString() + "\r\n\r\n" + smuggled,
+           deadline);
+    const std::string answers = c.readAll(deadline);
+    QCOMPARE(raw::statusOf(answers), 400);
+    QVERIFY2(answers.find("HTTP/1.1", 8) == std::string::npos, answers.c_str());
+}
+
+void tst_ServerAbuse::bodiesOutOfProportion()
+{
+    // Millions of empty fields: each would have been a decoded field before the first was
+    // refused.
+    std::string body;
+    for (int i = 0; i < 8 * 1024 * 1024; ++i)
+        body += "a&";
+    const std::int64_t before = raw::residentBytes(m_server->pid(), true);
+    QVERIFY(before > 0);
+    std::vector<int> statuses(4);
+    std::vector<std::thread> clients;
+    for (int &status : statuses)
+        clients.emplace_back([&] { status = raw::statusOf(raw::postForm(m_server->port(), body, 60s)); });
+    for (std::thread &t : clients)
+        t.join();
+    const std::int64_t growth = raw::residentBytes(m_server->pid(), true) - before;
+    qInfo("4 bodies of 16 MiB at once: peak RSS %+.0f MiB", double(growth) / (1 << 20));
+    for (int status : statuses)
+        QVERIFY2(status == 400 || status == 503, qPrintable(QString::number(status)));
+    // Each body held once, with room to spare for the sanitizers; it was 2 GiB.
+    QVERIFY2(growth < 512 << 20, qPrintable(QString::number(growth)));
 }
 
 QTEST_GUILESS_MAIN(tst_ServerAbuse)

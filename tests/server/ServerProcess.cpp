@@ -121,7 +121,7 @@ bool ServerProcess::start(const QStringList &arguments)
         m_process.waitForReadyRead(100);
         out += m_process.readAllStandardOutput();
     }
-    static const QRegularExpression address(QStringLiteral("^http://127\\.0\\.0\\.1:(\\d+)$"));
+    static const QRegularExpression address(QStringLiteral("^https?://127\\.0\\.0\\.1:(\\d+)$"));
     const auto match = address.match(QString::fromUtf8(out.trimmed()));
     if (!match.hasMatch())
         return false;

@@ -45,7 +45,7 @@ public:
     static QString program();
 
     /// Starts vendoremp-server with these arguments and "--listen 127.0.0.1:0", and waits until
-    /// it prints the address it serves. False (see log()) when it exits or says nothing in time.
+    /// it prints the address it serves (http:// or https://). False (see log()) when it exits or says nothing in time.
     bool start(const QStringList &arguments);
     /// Sends the signal (SIGTERM by default), then waits for the exit. Returns the exit code, or
     /// -1 when it had to be killed.

@@ -3,6 +3,7 @@
 
 #include "ServerProcess.h"
 #include "TestDatabase.h"
+#include "support/TlsKit.h"
 
 #include "server/Seed.h"
 
@@ -143,6 +144,8 @@ private Q_SLOTS:
     void refusesBadOptions_data();
     void refusesBadOptions();
     void helpNamesEveryOption();
+    void servesTls_data();
+    void servesTls();
 
 private:
     static void backends();
@@ -725,6 +728,17 @@ void tst_ServerProcess::refusesBadOptions_data()
     QTest::newRow("seed zero") << QStringList{QStringLiteral("--seed"), QStringLiteral("0")};
     QTest::newRow("seed word") << QStringList{QStringLiteral("--seed"), QStringLiteral("lots")};
     QTest::newRow("missing value") << QStringList{QStringLiteral("--database")};
+    QTest::newRow("certificate without key")
+        << QStringList{QStringLiteral("--tls-cert"), ServerProcess::program()};
+    QTest::newRow("unreadable certificate")
+        << QStringList{QStringLiteral("--tls-cert"), QStringLiteral("/nonexistent.pem"),
+                       QStringLiteral("--tls-key"), ServerProcess::program()};
+    QTest::newRow("certificate that is no certificate")
+        << QStringList{QStringLiteral("--tls-cert"), ServerProcess::program(),
+                       QStringLiteral("--tls-key"), ServerProcess::program(),
+                       QStringLiteral("--database"), QStringLiteral("sqlite::memory:")};
+    QTest::newRow("per-client cap zero")
+        << QStringList{QStringLiteral("--max-connections-per-client"), QStringLiteral("0")};
 }
 
 void tst_ServerProcess::refusesBadOptions()
@@ -747,8 +761,34 @@ void tst_ServerProcess::helpNamesEveryOption()
     for (const char *option :
          {"--listen", "--database", "--seed demo", "--seed N", "--threads", "--users",
           "--hash-password", "--tls-cert", "--tls-key", "--trusted-proxy", "--user-header",
-          "--insecure-open", "--allow-host", "--allow-origin", "/healthz", "SIGHUP"})
+          "--insecure-open", "--allow-host", "--allow-origin", "--max-connections-per-client",
+          "/healthz", "SIGHUP"})
         QVERIFY2(help.contains(option), option);
+}
+
+void tst_ServerProcess::servesTls_data()
+{
+    // The store plays no part in it.
+    QTest::addColumn<int>("backend");
+    QTest::newRow("sqlite") << int(TestDatabase::Kind::Sqlite);
+}
+
+void tst_ServerProcess::servesTls()
+{
+    QTemporaryDir dir;
+    const TestCertificates certs = makeTestCertificates(dir.path());
+    QVERIFY2(certs.error.isEmpty(), qPrintable(certs.error));
+    if (!startServer({QStringLiteral("--seed"), QStringLiteral("demo"), QStringLiteral("--tls-cert"),
+                      certs.certificateFile, QStringLiteral("--tls-key"), certs.keyFile}))
+        return;
+    QVERIFY(m_server->url().startsWith(QStringLiteral("https://127.0.0.1:")));
+    const TlsExchange x =
+        tlsExchange(m_server->port(), certs.caFile,
+                    "GET /VendorEmployee.asp?VendorID=23 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                        std::to_string(m_server->port()) + "\r\nConnection: close\r\n\r\n");
+    QVERIFY2(x.handshake, x.error.c_str());
+    QVERIFY2(x.answer.starts_with("HTTP/1.1 200 OK"), x.answer.c_str());
+    QVERIFY(x.answer.find("text/xml") != std::string::npos);
 }
 
 QTEST_GUILESS_MAIN(tst_ServerProcess)
