@@ -39,8 +39,8 @@ run("install" ${CMAKE_COMMAND} --install ${WORK_DIR}/build --prefix ${prefix})
 # of the parts that were left out.
 file(GLOB_RECURSE libraries ${prefix}/libKavriVendorEmp.so.2)
 file(GLOB_RECURSE configs ${prefix}/KavriVendorEmpConfig.cmake)
-file(GLOB_RECURSE plugins ${prefix}/designer/libKavriVendorEmpDesigner.so)
-if(NOT libraries OR NOT configs OR NOT plugins)
+file(GLOB_RECURSE plugins ${prefix}/libKavriVendorEmpDesigner.so)
+if(NOT libraries OR NOT configs OR NOT plugins MATCHES "/qt6/plugins/designer/")
     message(FATAL_ERROR "under ${prefix}: library '${libraries}', package '${configs}', "
             "plugin '${plugins}'")
 endif()
