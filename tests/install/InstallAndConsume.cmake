@@ -1,7 +1,10 @@
-# cmake -DBUILD_DIR=... -DGENERATOR=... -DBUILD_TYPE=... -DCONSUMER_SOURCE=... -DWORK_DIR=...
-#       [-DCONSUMER_FLAGS=<compile and link flags of the consumer>]
+# cmake -DSOURCE_DIR=... -DGENERATOR=... -DBUILD_TYPE=... -DCONSUMER_SOURCE=... -DWORK_DIR=...
 #       -P InstallAndConsume.cmake
-foreach(var BUILD_DIR GENERATOR CONSUMER_SOURCE WORK_DIR)
+#
+# Builds the library on its own in a clean folder (no server, host, benchmarks or tests, and
+# find_package blinded to what only those need), installs it into a fresh prefix, then builds
+# and runs a host project against the installed package and its Designer plugin.
+foreach(var SOURCE_DIR GENERATOR CONSUMER_SOURCE WORK_DIR)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} is not set")
     endif()
@@ -22,18 +25,33 @@ function(run step)
     message(STATUS "${step}: ok")
 endfunction()
 
-run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run("configure the library alone" ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build
+    -G ${GENERATOR} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    -DKAVRIVENDOREMP_BUILD_SERVER=OFF -DKAVRIVENDOREMP_BUILD_HOST=OFF
+    -DKAVRIVENDOREMP_BUILD_BENCHMARKS=OFF -DBUILD_TESTING=OFF
+    -DKAVRIVENDOREMP_BUILD_DESIGNER=ON
+    -DCMAKE_DISABLE_FIND_PACKAGE_Boost=ON -DCMAKE_DISABLE_FIND_PACKAGE_SQLite3=ON
+    -DCMAKE_DISABLE_FIND_PACKAGE_PostgreSQL=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
+run("build the library alone" ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+run("install" ${CMAKE_COMMAND} --install ${WORK_DIR}/build --prefix ${prefix})
 
-# The library with its ABI name, the public headers and the package files.
-file(GLOB libraries ${prefix}/lib*/libKavriVendorEmp.so.2)
-if(NOT libraries)
-    message(FATAL_ERROR "libKavriVendorEmp.so.2 is not installed under ${prefix}")
+# The library with its ABI name, the public headers, the package files and the plugin; nothing
+# of the parts that were left out.
+file(GLOB_RECURSE libraries ${prefix}/libKavriVendorEmp.so.2)
+file(GLOB_RECURSE configs ${prefix}/KavriVendorEmpConfig.cmake)
+file(GLOB_RECURSE plugins ${prefix}/libKavriVendorEmpDesigner.so)
+if(NOT libraries OR NOT configs OR NOT plugins MATCHES "/qt6/plugins/designer/")
+    message(FATAL_ERROR "under ${prefix}: library '${libraries}', package '${configs}', "
+            "plugin '${plugins}'")
 endif()
 foreach(header VendorEmployee.h Version.h kavrivendoremp_export.h)
     if(NOT EXISTS ${prefix}/include/KavriVendorEmp/${header})
         message(FATAL_ERROR "header ${header} is not installed")
     endif()
 endforeach()
+if(EXISTS ${prefix}/bin)
+    message(FATAL_ERROR "programs were installed although their options are off")
+endif()
 
 # Only the fresh prefix may provide the package: no package registry, no build tree.
 set(common_args
@@ -43,10 +61,6 @@ set(common_args
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
     -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF
     -DEXPECTED_PREFIX=${prefix})
-if(CONSUMER_FLAGS)
-    list(APPEND common_args "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}"
-         "-DCMAKE_EXE_LINKER_FLAGS=${CONSUMER_FLAGS}")
-endif()
 find_program(ccache ccache)
 if(ccache)
     list(APPEND common_args -DCMAKE_CXX_COMPILER_LAUNCHER=${ccache})
@@ -55,7 +69,7 @@ endif()
 run("configure consumer" ${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/consumer
     ${common_args})
 run("build consumer" ${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
-run("run consumer" ${WORK_DIR}/consumer/consumer)
+run("run consumer with the installed plugin" ${WORK_DIR}/consumer/consumer ${plugins})
 
 # A host asking for another major version must be turned away.
 execute_process(

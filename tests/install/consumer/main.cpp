@@ -1,10 +1,13 @@
 // A host of the installed control: creates it, finds two of its widgets and checks the version.
+// Given the installed Designer plugin, loads it and has it create the control.
 #include <KavriVendorEmp/VendorEmployee.h>
 #include <KavriVendorEmp/Version.h>
 
 #include <QApplication>
 #include <QLabel>
+#include <QPluginLoader>
 #include <QPushButton>
+#include <QtUiPlugin/QDesignerCustomWidgetInterface>
 
 #include <cstdio>
 
@@ -30,5 +33,17 @@ int main(int argc, char **argv)
         return 1;
     }
     std::puts(qPrintable(label->text()));
+
+    if (argc > 1) {
+        QPluginLoader loader(QString::fromLocal8Bit(argv[1]));
+        auto *plugin = qobject_cast<QDesignerCustomWidgetInterface *>(loader.instance());
+        QWidget parent;
+        QWidget *made = plugin ? plugin->createWidget(&parent) : nullptr;
+        if (!qobject_cast<KavriVendorEmp::VendorEmployee *>(made)) {
+            std::fprintf(stderr, "plugin %s: %s\n", argv[1], qPrintable(loader.errorString()));
+            return 1;
+        }
+        std::puts("plugin: ok");
+    }
     return 0;
 }
