@@ -7,10 +7,8 @@
 #include "platform/SortKey.h"
 
 #include <QAbstractTableModel>
-#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QMimeData>
-#include <QPersistentModelIndex>
 
 #include <algorithm>
 #include <stdexcept>
@@ -50,7 +48,7 @@ inline void release(ListRow *row)
         delete row;
 }
 
-// The list's rows and their model; also the private part of ListView.
+// The list's rows and their model (the view keeps its own state in ListViewPrivate).
 //
 // Rows live in `slots`, in the list's order. Outside a BulkUpdate the order is always exact, so
 // every single operation emits its own fine-grained model signal. Inside one the model is reset
@@ -150,16 +148,6 @@ public:
     void userCurrentChanged(const QModelIndex &current);
 
     QStringList m_headers;
-    QList<double> m_widths;
-
-    // Mouse state of the view: a left press seen, and the press that a double-click ended.
-    bool leftPressed = false;
-    bool doubleClicked = false;
-    // Type-ahead: the prefix typed so far and the time of its last key.
-    QString typed;
-    QElapsedTimer typedAt;
-    // The cell under the mouse, followed as QAbstractItemView follows it, for painting.
-    QPersistentModelIndex hover;
 
 private:
     // Marks our own changes to the selection model, so that its signals are not taken for user

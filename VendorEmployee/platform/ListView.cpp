@@ -1,6 +1,7 @@
 #include "platform/ListView.h"
 
 #include "platform/ListModel.h"
+#include "platform/ListView_p.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -121,7 +122,9 @@ void ListItem::EnsureVisible()
 
 // ListView
 
-ListView::ListView(QWidget *parent) : QTreeView(parent), m_model(std::make_unique<ListModel>(this))
+ListView::ListView(QWidget *parent)
+    : QTreeView(parent), m_model(std::make_unique<ListModel>(this)),
+      d(std::make_unique<ListViewPrivate>())
 {
     setModel(m_model.get());
     setRootIsDecorated(false);
@@ -280,7 +283,7 @@ void ListView::SetFocus()
 void ListView::addColumnHeader(const QString &text, double widthTwips)
 {
     m_model->m_headers.append(text);
-    m_model->m_widths.append(widthTwips);
+    d->widths.append(widthTwips);
     const int section = int(m_model->m_headers.size()) - 1;
     if (section >= columnCount)
         return;
@@ -299,7 +302,7 @@ QString ListView::columnHeaderText(int index) const
 }
 double ListView::columnHeaderWidth(int index) const
 {
-    return m_model->m_widths.value(index - 1);
+    return d->widths.value(index - 1);
 }
 int ListView::widthTwips() const
 {
@@ -318,8 +321,8 @@ ListView::BulkUpdate::~BulkUpdate()
 void ListView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
-        m_model->leftPressed = true;
-        m_model->doubleClicked = false;
+        d->leftPressed = true;
+        d->doubleClicked = false;
     }
     QTreeView::mousePressEvent(event);
 }
@@ -331,8 +334,8 @@ void ListView::mouseReleaseEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     bool click = false;
     if (event->button() == Qt::LeftButton) {
-        click = m_model->leftPressed && !m_model->doubleClicked && viewport()->rect().contains(pos);
-        m_model->leftPressed = m_model->doubleClicked = false;
+        click = d->leftPressed && !d->doubleClicked && viewport()->rect().contains(pos);
+        d->leftPressed = d->doubleClicked = false;
     }
 
     int button = 0;
@@ -365,7 +368,7 @@ void ListView::mouseDoubleClickEvent(QMouseEvent *event)
     // set after it so that the replay does not clear it.
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton) {
-        m_model->doubleClicked = true;
+        d->doubleClicked = true;
         Q_EMIT DblClick();
     }
 }
@@ -396,13 +399,13 @@ void ListView::keyboardSearch(const QString &search)
     const int rows = m_model->rowCount();
     if (search.isEmpty() || rows == 0)
         return;
-    const bool continues = m_model->typedAt.isValid() &&
-                           !m_model->typedAt.hasExpired(QApplication::keyboardInputInterval());
-    m_model->typed = continues ? m_model->typed + search : search;
-    m_model->typedAt.start();
+    const bool continues =
+        d->typedAt.isValid() && !d->typedAt.hasExpired(QApplication::keyboardInputInterval());
+    d->typed = continues ? d->typed + search : search;
+    d->typedAt.start();
 
     // The same letter typed again steps on to the next row starting with it.
-    QString prefix = m_model->typed;
+    QString prefix = d->typed;
     const bool repeated = prefix.size() > 1 && prefix.count(prefix.front()) == prefix.size();
     if (repeated)
         prefix.truncate(1);
@@ -425,11 +428,11 @@ bool ListView::viewportEvent(QEvent *event)
     switch (event->type()) {
     case QEvent::HoverEnter:
     case QEvent::HoverMove:
-        m_model->hover = indexAt(static_cast<QHoverEvent *>(event)->position().toPoint());
+        d->hover = indexAt(static_cast<QHoverEvent *>(event)->position().toPoint());
         break;
     case QEvent::HoverLeave:
     case QEvent::Leave:
-        m_model->hover = QPersistentModelIndex();
+        d->hover = QPersistentModelIndex();
         break;
     default:
         break;
@@ -455,7 +458,7 @@ void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
     const bool focused = hasFocus();
     const bool rowFocus =
         allColumnsShowFocus() && focused && current.isValid() && current.row() == row;
-    const QModelIndex hover = m_model->hover;
+    const QModelIndex hover = d->hover;
     const bool hoverRow =
         selectionBehavior() == SelectRows && hover.isValid() && hover.row() == row;
     const bool enabled = option.state & QStyle::State_Enabled;

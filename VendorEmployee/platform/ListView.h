@@ -15,6 +15,7 @@ namespace KavriVendorEmp::platform {
 class ListModel;
 class ListView;
 struct ListRow;
+struct ListViewPrivate;
 
 /// A handle to one row of a ListView. Stays valid, and keeps naming the same row, while that row
 /// is in its list, whatever re-sorting or removal of other rows happens. A default-constructed
@@ -187,6 +188,7 @@ private:
     friend class ListItem;
     friend class ListModel;
     std::unique_ptr<ListModel> m_model;
+    std::unique_ptr<ListViewPrivate> d; // the view's own state, apart from its model
 };
 
 } // namespace KavriVendorEmp::platform
