@@ -75,9 +75,9 @@ ListRow *ListModel::addCopy(const ListRow &from)
 {
     auto *row = new ListRow;
     row->text = from.text;
-    for (int n = 0; n < 2; ++n)
+    for (int n = 0; n < ListView::ColumnCount - 1; ++n)
         row->subItems[n] = from.subItems[n];
-    for (int column = 0; column < platform::columnCount; ++column) {
+    for (int column = 0; column < ListView::ColumnCount; ++column) {
         row->fold[column] = from.fold[column];
         row->keys[column] = from.keys[column];
     }
@@ -479,7 +479,7 @@ void ListModel::syncSelection()
         const auto endRun = [&] {
             if (runStart >= 0)
                 ranges.append(QItemSelectionRange(index(int(runStart), 0),
-                                                  index(int(pos - 1), platform::columnCount - 1)));
+                                                  index(int(pos - 1), ListView::ColumnCount - 1)));
             runStart = -1;
         };
         for (const ListRow *row : m_slots) {

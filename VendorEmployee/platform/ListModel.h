@@ -16,15 +16,13 @@
 
 namespace KavriVendorEmp::platform {
 
-inline constexpr int columnCount = 3;
-
 struct ListRow
 {
     QString text;
-    QString subItems[2];
+    QString subItems[ListView::ColumnCount - 1];
     // Per column: the sort key, and the case-folded text where the key is not exact.
-    QString fold[3];
-    ColumnKey keys[3];
+    QString fold[ListView::ColumnCount];
+    ColumnKey keys[ListView::ColumnCount];
     quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
     ListModel *owner = nullptr; // null once the row has left its list
     bool removed = false;       // a tombstone: still in its slot until the slots are compacted
@@ -76,7 +74,7 @@ public:
     }
     int columnCount(const QModelIndex &parent = {}) const override
     {
-        return parent.isValid() ? 0 : platform::columnCount;
+        return parent.isValid() ? 0 : ListView::ColumnCount;
     }
     QVariant data(const QModelIndex &index, int role) const override
     {

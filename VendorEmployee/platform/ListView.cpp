@@ -21,15 +21,6 @@ namespace {
 
 constexpr double twipsPerPixel = 15.0;
 
-// The indicator sits on the visible column the key stands for: the change code (key 2) is
-// shown as the ID column.
-void showSortIndicator(ListView *view)
-{
-    view->header()->setSortIndicator(view->SortKey() == 1 ? 1 : 0, view->SortOrder() == 0
-                                                                       ? Qt::AscendingOrder
-                                                                       : Qt::DescendingOrder);
-}
-
 } // namespace
 
 // ListItem
@@ -84,7 +75,7 @@ namespace {
 
 void checkSubItem(int n)
 {
-    if (n != 1 && n != 2)
+    if (n < 1 || n >= ListView::ColumnCount)
         throw std::out_of_range("SubItems: no sub-item with that index");
 }
 
@@ -138,11 +129,9 @@ ListView::ListView(QWidget *parent)
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(true);
     header()->setStretchLastSection(false);
-    // The change code column is part of the model but never shown.
-    header()->setSectionResizeMode(2, QHeaderView::Fixed);
-    header()->resizeSection(2, 0);
-    setColumnHidden(2, true);
-    showSortIndicator(this);
+    for (int key = 0; key < ColumnCount; ++key)
+        d->indicatorSection[key] = key;
+    showSortIndicator();
     setDragEnabled(true);
     setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DragDrop);
@@ -158,7 +147,7 @@ ListView::ListView(QWidget *parent)
     connect(header(), &QHeaderView::sectionClicked, this, [this](int logical) {
         Q_EMIT ColumnClick(logical + 1);
         // The header flips its own indicator on a click; it shows the list's order instead.
-        showSortIndicator(this);
+        showSortIndicator();
     });
 }
 
@@ -256,10 +245,10 @@ int ListView::SortKey() const
 
 void ListView::setSortKey(int key)
 {
-    if (key < 0 || key > 2)
+    if (key < 0 || key >= ColumnCount)
         throw std::out_of_range("SortKey: no such column");
     m_model->setSort(key, m_model->sortOrder());
-    showSortIndicator(this);
+    showSortIndicator();
 }
 
 int ListView::SortOrder() const
@@ -272,7 +261,7 @@ void ListView::setSortOrder(int order)
     if (order != 0 && order != 1)
         throw std::out_of_range("SortOrder: 0 or 1");
     m_model->setSort(m_model->sortKey(), order);
-    showSortIndicator(this);
+    showSortIndicator();
 }
 
 void ListView::SetFocus()
@@ -285,10 +274,10 @@ void ListView::addColumnHeader(const QString &text, double widthTwips)
     m_model->m_headers.append(text);
     d->widths.append(widthTwips);
     const int section = int(m_model->m_headers.size()) - 1;
-    if (section >= columnCount)
+    if (section >= ColumnCount)
         return;
     Q_EMIT m_model->headerDataChanged(Qt::Horizontal, section, section);
-    if (section != 2)
+    if (!isColumnHidden(section))
         header()->resizeSection(section, qRound(widthTwips / twipsPerPixel));
 }
 
@@ -307,6 +296,27 @@ double ListView::columnHeaderWidth(int index) const
 int ListView::widthTwips() const
 {
     return width() * int(twipsPerPixel);
+}
+
+void ListView::hideColumnForGood(int column)
+{
+    header()->setSectionResizeMode(column, QHeaderView::Fixed);
+    header()->resizeSection(column, 0);
+    setColumnHidden(column, true);
+}
+
+void ListView::setSortIndicatorSection(int key, int section)
+{
+    if (key < 0 || key >= ColumnCount)
+        throw std::out_of_range("setSortIndicatorSection: no such key");
+    d->indicatorSection[key] = section;
+    showSortIndicator();
+}
+
+void ListView::showSortIndicator()
+{
+    header()->setSortIndicator(d->indicatorSection[SortKey()],
+                               SortOrder() == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 ListView::BulkUpdate::BulkUpdate(ListView *view) : m_view(view)

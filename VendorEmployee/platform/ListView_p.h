@@ -3,6 +3,8 @@
 // The view's own state, kept apart from its model: what input and the column headers leave
 // behind between events.
 
+#include "platform/ListView.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QPersistentModelIndex>
@@ -14,6 +16,8 @@ struct ListViewPrivate
 {
     // The column headers' widths in twips, as given (their texts are the model's).
     QList<double> widths;
+    // The header section each sort key shows its indicator on.
+    int indicatorSection[ListView::ColumnCount] = {};
     // Mouse state: a left press seen, and the press that a double-click ended.
     bool leftPressed = false;
     bool doubleClicked = false;
