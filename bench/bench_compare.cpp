@@ -368,21 +368,7 @@ void BM_Commit_Peer(benchmark::State &state)
         const QStringList inserts = set.in(idsOf(p.left));
         const QStringList deletes = set.in(idsOf(p.right));
         state.ResumeTiming();
-        QByteArray body;
-        for (const QString &id : inserts) {
-            const QString statement =
-                QStringLiteral("INSERT INTO VendorEmployeeCrossReference "
-                               "(VendorID,EmployeeID,RecordLastUpdated) VALUES (%1,%2,GETDATE()) ")
-                    .arg(vendor)
-                    .arg(id);
-            body += "SQL=" + QUrl::toPercentEncoding(statement) + '&';
-        }
-        const QString statement =
-            QStringLiteral("DELETE FROM VendorEmployeeCrossReference WHERE VendorID=%1 AND "
-                           "EmployeeID IN(%2)")
-                .arg(vendor)
-                .arg(deletes.join(u','));
-        body += "SQL=" + QUrl::toPercentEncoding(statement) + '&';
+        const QByteArray body = commitBody(inserts, deletes);
         httpCall(writeServer().pageUrl(), &body);
         p.load(writeServer().documentUrl());
         state.PauseTiming();

@@ -134,6 +134,24 @@ inline QString changeCode(const QString &id)
     return id.rightJustified(6, u'0');
 }
 
+// The commit's body for these inserts and one delete, form encoded, in the statements the
+// server's tests send.
+inline QByteArray commitBody(const QStringList &inserts, const QStringList &deletes)
+{
+    QByteArray body;
+    for (const QString &id : inserts)
+        body +=
+            "SQL=" + kvetest::insertStatement(vendor, id.toLongLong()).toPercentEncoding() + '&';
+    if (!deletes.isEmpty()) {
+        QList<qint64> ids;
+        ids.reserve(deletes.size());
+        for (const QString &id : deletes)
+            ids.append(id.toLongLong());
+        body += "SQL=" + kvetest::deleteStatement(vendor, ids).toPercentEncoding() + '&';
+    }
+    return body;
+}
+
 inline void check(benchmark::State &state, bool ok, const char *what)
 {
     if (!ok)

@@ -14,30 +14,6 @@
 
 namespace kvecompare {
 
-inline QByteArray insertStatement(const QString &id)
-{
-    return "INSERT INTO VendorEmployeeCrossReference (VendorID,EmployeeID,RecordLastUpdated) "
-           "VALUES (" +
-           QByteArray::number(vendor) + ',' + id.toLatin1() + ",GETDATE()) ";
-}
-
-inline QByteArray deleteStatement(const QStringList &ids)
-{
-    return "DELETE FROM VendorEmployeeCrossReference WHERE VendorID=" + QByteArray::number(vendor) +
-           " AND EmployeeID IN(" + ids.join(u',').toLatin1() + ')';
-}
-
-// The commit's body for these inserts and one delete, form encoded.
-inline QByteArray commitBody(const QStringList &inserts, const QStringList &deletes)
-{
-    QByteArray body;
-    for (const QString &id : inserts)
-        body += "SQL=" + insertStatement(id).toPercentEncoding() + '&';
-    if (!deletes.isEmpty())
-        body += "SQL=" + deleteStatement(deletes).toPercentEncoding() + '&';
-    return body;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The limit: rows in a vector, one model reset per change, a QTreeView with uniform row heights
 // whose selection model holds the selected rows.
