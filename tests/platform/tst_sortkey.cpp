@@ -40,7 +40,6 @@ private Q_SLOTS:
     void keysAgreeWithTheStrings_data();
     void keysAgreeWithTheStrings();
     void keysAgreeOverATrickyAlphabet();
-    void caseFoldedMatchesQt();
 };
 
 void tst_SortKey::keysAgreeWithTheStrings_data()
@@ -119,16 +118,6 @@ void tst_SortKey::keysAgreeOverATrickyAlphabet()
         }
     }
     QCOMPARE(wrong, 0);
-}
-
-void tst_SortKey::caseFoldedMatchesQt()
-{
-    for (char16_t c = 0; c < 0x600; ++c) {
-        if (QChar::isSurrogate(c))
-            continue;
-        const QString text = QStringLiteral("aB") + QChar(c) + QStringLiteral("\u00c9z");
-        QCOMPARE(caseFolded(text), text.toCaseFolded());
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_SortKey)
