@@ -25,6 +25,7 @@ private Q_SLOTS:
     void refreshCountLabels();
     void endOfAMove_data();
     void endOfAMove();
+    void failedHandlerStaysSilentButIsTraced();
 
 private:
     template <typename T = QWidget> T *child(const QString &name) const
@@ -254,6 +255,16 @@ void tst_EmployeeRows::endOfAMove()
     QCOMPARE(label("lblSelVendors"), QStringLiteral("Selected Employees (%1):").arg(selected));
     QCOMPARE(label("lblAllVendors"),
              QStringLiteral("Non Selected Active Employees (%1):").arg(nonSelected));
+}
+
+// A handler that keeps its failures from the user still leaves a debug line for a developer. A
+// header section the list does not have makes the sort fail.
+void tst_EmployeeRows::failedHandlerStaysSilentButIsTraced()
+{
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+                                         "^lstEmployees_ColumnClick failed, silently: .+")));
+    d->lstEmployees_ColumnClick(4);
+    QCOMPARE(list(QStringLiteral("lstEmployees"))->SortKey(), 0);
 }
 
 QTEST_MAIN(tst_EmployeeRows)
