@@ -54,6 +54,9 @@ const std::vector<Employee> &employees()
 std::unique_ptr<ListView> shownList()
 {
     auto list = std::make_unique<ListView>();
+    // The control's column policy, so that the list shows what the control's lists show.
+    list->hideColumnForGood(2);
+    list->setSortIndicatorSection(2, 0);
     list->resize(265, 185);
     list->show();
     QCoreApplication::processEvents();

@@ -51,6 +51,14 @@ void addEmployeeColumns(ListView *list, std::int16_t w)
     list->addColumnHeader(QStringLiteral("ID"), 0);
 }
 
+// The change code column orders the ID column (its zero padding gives the IDs' numeric order)
+// and is never shown: a list sorted by it shows its indicator on the ID column.
+void setEmployeeColumnPolicy(ListView *list)
+{
+    list->hideColumnForGood(2);
+    list->setSortIndicatorSection(2, 0);
+}
+
 // The list views' display option: whole-row selection, the natural choice for a report list.
 void switchOnDisplayOption26(ListView *list)
 {
@@ -161,6 +169,8 @@ void VendorEmployeePrivate::createWidgets()
     place(lstEmployees, 105, 360, 3975, 2775);
     lstSelectedEmployees = make<ListView>(fraMain, "lstSelectedEmployees");
     place(lstSelectedEmployees, 4650, 360, 3975, 2775);
+    for (ListView *list : {lstEmployees, lstSelectedEmployees})
+        setEmployeeColumnPolicy(list);
 
     lblAllVendors =
         make<QLabel>(fraMain, "lblAllVendors", QStringLiteral("Non Selected Active Empolyees:"));

@@ -108,9 +108,6 @@ public:
     // The change code a row moved to `target` as it is (ListView::TakeRows) takes on there.
     void RecodeMovedRow(ListItem &row, ListView *target);
     void RefreshCountLabels();
-    // The end every move shares: both count labels, "Commit to Database" enabled, Find pointed at
-    // the target list, and the source list's option disabled once that list is empty.
-    void FinishMove(ListView *source, ListView *target);
     // editing/Moves.cpp
     void cmdAdd_Click();
     void cmdDelete_Click();

@@ -1,5 +1,7 @@
 #include "control/VendorEmployee_p.h"
 
+#include "control/SilentFailure.h"
+
 #include <QMenu>
 #include <QPushButton>
 
@@ -55,6 +57,7 @@ void VendorEmployeePrivate::showRemoveMenuAtCurrentRow()
         const QRect row = list->visualRect(list->model()->index(list->indexOf(current) - 1, 0));
         mnuRemove->exec(list->viewport()->mapToGlobal(row.bottomLeft()));
     } catch (...) {
+        traceSilentFailure("showRemoveMenuAtCurrentRow");
     }
 }
 

@@ -1,5 +1,7 @@
 #include "control/VendorEmployee_p.h"
 
+#include "control/SilentFailure.h"
+
 #include <QAction>
 #include <QCursor>
 #include <QMenu>
@@ -69,6 +71,7 @@ void VendorEmployeePrivate::cmdAdd_Click()
             optList[0]->setEnabled(false);
         optList[1]->setEnabled(target->Count() > 0);
     } catch (...) {
+        traceSilentFailure("cmdAdd_Click");
     }
 }
 
@@ -105,6 +108,7 @@ void VendorEmployeePrivate::cmdDelete_Click()
         optList[0]->setChecked(true);
         optList[0]->setEnabled(target->Count() > 0);
     } catch (...) {
+        traceSilentFailure("cmdDelete_Click");
     }
 }
 
@@ -129,6 +133,7 @@ void VendorEmployeePrivate::lstSelectedEmployees_MouseUp(int button, int, int, i
         if (button == 2)
             mnuRemove->exec(QCursor::pos());
     } catch (...) {
+        traceSilentFailure("lstSelectedEmployees_MouseUp");
     }
 }
 

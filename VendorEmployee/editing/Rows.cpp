@@ -3,8 +3,6 @@
 #include "editing/ChangeCode.h"
 
 #include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
 
 namespace KavriVendorEmp {
 
@@ -40,18 +38,6 @@ void VendorEmployeePrivate::RefreshCountLabels()
     lblSelVendors->setText(CountLabels::selected(lstSelectedEmployees->Count()));
     lblAllVendors->setText(CountLabels::nonSelected(lstEmployees->Count()));
     syncListNames();
-}
-
-void VendorEmployeePrivate::FinishMove(ListView *source, ListView *target)
-{
-    RefreshCountLabels();
-    cmdCommit->setEnabled(true);
-    const auto optionOf = [this](const ListView *list) {
-        return list == lstSelectedEmployees ? optList[1] : optList[0];
-    };
-    optionOf(target)->setChecked(true);
-    if (source->Count() == 0)
-        optionOf(source)->setEnabled(false);
 }
 
 } // namespace KavriVendorEmp

@@ -1,5 +1,7 @@
 #include "control/VendorEmployee_p.h"
 
+#include "control/SilentFailure.h"
+
 #include <QPushButton>
 
 namespace KavriVendorEmp {
@@ -84,6 +86,7 @@ void VendorEmployeePrivate::lstSelectedEmployees_Click()
         cmdAddAll->setEnabled(false);
         enableForSelection(lstSelectedEmployees, cmdDelete, cmdRemoveAll);
     } catch (...) {
+        traceSilentFailure("lstSelectedEmployees_Click");
     }
 }
 
@@ -92,6 +95,7 @@ void VendorEmployeePrivate::lstEmployees_ColumnClick(int index)
     try {
         sortByHeader(lstEmployees, index);
     } catch (...) {
+        traceSilentFailure("lstEmployees_ColumnClick");
     }
 }
 
@@ -100,6 +104,7 @@ void VendorEmployeePrivate::lstSelectedEmployees_ColumnClick(int index)
     try {
         sortByHeader(lstSelectedEmployees, index);
     } catch (...) {
+        traceSilentFailure("lstSelectedEmployees_ColumnClick");
     }
 }
 

@@ -1,8 +1,9 @@
 #include "platform/ListView.h"
 
-#include <QAbstractTableModel>
+#include "platform/ListModel.h"
+#include "platform/ListView_p.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -11,8 +12,6 @@
 #include <QPainter>
 #include <QStyle>
 
-#include <algorithm>
-#include <array>
 #include <stdexcept>
 #include <utility>
 
@@ -20,1036 +19,9 @@ namespace KavriVendorEmp::platform {
 
 namespace {
 
-constexpr int columnCount = 3;
 constexpr double twipsPerPixel = 15.0;
 
-// The indicator sits on the visible column the key stands for: the change code (key 2) is
-// shown as the ID column.
-void showSortIndicator(ListView *view)
-{
-    view->header()->setSortIndicator(view->SortKey() == 1 ? 1 : 0, view->SortOrder() == 0
-                                                                       ? Qt::AscendingOrder
-                                                                       : Qt::DescendingOrder);
-}
-
-// The first 24 code units of a fold, a byte each, the first in the top byte of words[0], zeros
-// after the end. A unit of 0xff or more can only be told as "0xff or more": from it on every byte
-// is 0xff, since what followed it would otherwise decide an order the unit itself decides. Compared
-// as integers, the words then order like the folds wherever the words differ.
-void packFold(const QString &fold, quint64 (&words)[3])
-{
-    const auto *data = reinterpret_cast<const char16_t *>(fold.constData());
-    const qsizetype size = fold.size();
-    bool saturated = false;
-    for (qsizetype i = 0; i < 24; ++i) {
-        saturated = saturated || (i < size && data[i] >= 0xff);
-        const quint64 unit = saturated ? 0xff : i < size ? data[i] : 0;
-        words[i / 8] = (words[i / 8] << 8) | unit;
-    }
-}
-
-// The case fold of each code unit below 0x250 (ASCII, Latin-1, Latin Extended-A and -B), taken
-// from Qt once; 0 where the fold is not a single code unit.
-//
-// `exact` marks the units below 0x100 that a key can hold whole: the fold is below 0xff,
-// and a unit that folds to another is the only one that does and sorts before it (upper-case
-// letters come before their lower-case ones in ASCII and in Latin-1), so that for texts made of
-// them the packed folds and the upper-case mask order exactly as the strings do.
-struct FoldTables
-{
-    std::array<char16_t, 0x250> fold{};
-    std::array<bool, 0x100> exact{};
-};
-
-const FoldTables &foldTables()
-{
-    static const FoldTables tables = [] {
-        FoldTables t;
-        for (char16_t c = 1; c < t.fold.size(); ++c) {
-            const QString fold = QString(QChar(c)).toCaseFolded();
-            t.fold[c] = fold.size() == 1 ? fold.front().unicode() : 0;
-        }
-        std::array<int, 0x100> folding{}; // how many other units fold to each unit
-        for (char16_t c = 1; c < 0x100; ++c) {
-            const char16_t f = t.fold[c];
-            t.exact[c] = f != 0 && f < 0xff && (f == c || (c < f && t.fold[f] == f));
-            if (t.exact[c] && f != c)
-                ++folding[f];
-        }
-        for (char16_t c = 1; c < 0x100; ++c) {
-            if (t.exact[c] && t.fold[c] != c && folding[t.fold[c]] > 1)
-                t.exact[c] = false;
-        }
-        return t;
-    }();
-    return tables;
-}
-
-// QString::toCaseFolded, with the Latin scripts done from a table: the general case goes through
-// the Unicode tables one character at a time, which dominated filling and re-keying a large list.
-QString caseFolded(const QString &text)
-{
-    const auto &folds = foldTables().fold;
-    const auto *data = reinterpret_cast<const char16_t *>(text.constData());
-    const qsizetype size = text.size();
-    qsizetype firstChange = -1;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i];
-        if (c == 0)
-            continue;
-        if (c >= folds.size() || folds[c] == 0)
-            return text.toCaseFolded();
-        if (firstChange < 0 && folds[c] != c)
-            firstChange = i;
-    }
-    if (firstChange < 0)
-        return text; // shares the text's data
-    QString folded = text;
-    char16_t *out = reinterpret_cast<char16_t *>(folded.data());
-    for (qsizetype i = firstChange; i < size; ++i) {
-        if (out[i] != 0)
-            out[i] = folds[out[i]];
-    }
-    return folded;
-}
-
-// What sorting needs of one column's text, kept with the text so that re-keying reads no
-// strings and most comparisons are integer ones.
-struct ColumnKey
-{
-    quint64 words[3] = {};          // the fold's first 24 code units (packFold)
-    quint64 caseWord = ~quint64(0); // of an exact key: its upper-case letters, inverted
-    // The text is at most 24 code units, each one a key holds whole (FoldTables::exact): the
-    // words and caseWord tell it all.
-    bool exact = true;
-};
-
-// The key of `text`. Only a text the key cannot tell whole needs its case fold kept, in `fold`;
-// for the others `fold` is left empty, which spares a string per row and column.
-ColumnKey columnKey(const QString &text, QString &fold)
-{
-    const FoldTables &tables = foldTables();
-    ColumnKey key;
-    const auto *data = reinterpret_cast<const char16_t *>(text.constData());
-    const qsizetype size = text.size();
-    key.exact = size <= 24;
-    for (qsizetype i = 0; i < size && key.exact; ++i)
-        key.exact = data[i] < 0x100 && tables.exact[data[i]];
-    if (!key.exact) {
-        fold = caseFolded(text);
-        packFold(fold, key.words);
-        key.caseWord = 0;
-        return key;
-    }
-    // The fold, packed as packFold would pack it: the first unit in the top byte, zeros after the
-    // end.
-    fold = QString();
-    quint64 upper = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i];
-        const char16_t f = tables.fold[c];
-        key.words[i / 8] |= quint64(f) << (56 - 8 * (i % 8));
-        upper |= quint64(f != c ? 1 : 0) << (23 - i);
-    }
-    // Two texts with the same fold differ only in letter case, and at the first difference the
-    // upper-case letter sorts first: inverting the mask makes that the smaller word.
-    key.caseWord = ~upper;
-    return key;
-}
-
-// -1 or 1 when the keys alone order the texts, 0 when the texts are equal, 2 when only the
-// strings can tell.
-int compareKeys(const ColumnKey &a, const ColumnKey &b)
-{
-    for (int i = 0; i < 3; ++i) {
-        if (a.words[i] != b.words[i])
-            return a.words[i] < b.words[i] ? -1 : 1;
-    }
-    if (!a.exact || !b.exact)
-        return 2;
-    if (a.caseWord != b.caseWord)
-        return a.caseWord < b.caseWord ? -1 : 1;
-    return 0;
-}
-
 } // namespace
-
-struct ListRow
-{
-    QString text;
-    QString subItems[2];
-    // Per column: the sort key, and the case-folded text where the key is not exact.
-    QString fold[3];
-    ColumnKey keys[3];
-    quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
-    ListModel *owner = nullptr; // null once the row has left its list
-    bool removed = false;       // a tombstone: still in its slot until the slots are compacted
-    bool selected = false;
-    ListRow *selPrev = nullptr; // the list's selected rows, linked through the rows
-    ListRow *selNext = nullptr;
-    int refs = 1; // the list's own reference plus one per handle; one UI thread, no atomics
-
-    const QString &column(int n) const { return n == 0 ? text : subItems[n - 1]; }
-};
-
-namespace {
-
-void retain(ListRow *row)
-{
-    if (row)
-        ++row->refs;
-}
-
-void release(ListRow *row)
-{
-    if (row && --row->refs == 0)
-        delete row;
-}
-
-// Live-slot counts over the slots (a Fenwick tree), so that a position past the first tombstone
-// maps to its slot in O(log n). Built on demand; dropped when the slots change shape.
-class LiveSlots
-{
-public:
-    bool built() const { return !m_tree.empty(); }
-    void clear() { m_tree.clear(); }
-
-    void build(const std::vector<ListRow *> &slots)
-    {
-        const qsizetype n = qsizetype(slots.size());
-        m_tree.assign(n + 1, 0);
-        for (qsizetype i = 1; i <= n; ++i) {
-            m_tree[i] += slots[i - 1]->removed ? 0 : 1;
-            const qsizetype parent = i + (i & -i);
-            if (parent <= n)
-                m_tree[parent] += m_tree[i];
-        }
-    }
-
-    void erase(qsizetype slot)
-    {
-        const qsizetype n = qsizetype(m_tree.size()) - 1;
-        for (qsizetype i = slot + 1; i <= n; i += i & -i)
-            --m_tree[i];
-    }
-
-    // Live slots in [0, slot].
-    qsizetype prefix(qsizetype slot) const
-    {
-        qsizetype sum = 0;
-        for (qsizetype i = slot + 1; i > 0; i -= i & -i)
-            sum += m_tree[i];
-        return sum;
-    }
-
-    // The slot of the k-th live row, k counted from 1.
-    qsizetype select(qsizetype k) const
-    {
-        const qsizetype n = qsizetype(m_tree.size()) - 1;
-        qsizetype step = 1;
-        while (step * 2 <= n)
-            step *= 2;
-        qsizetype pos = 0;
-        for (; step > 0; step /= 2) {
-            if (pos + step <= n && m_tree[pos + step] < k) {
-                pos += step;
-                k -= m_tree[pos];
-            }
-        }
-        return pos;
-    }
-
-private:
-    std::vector<qsizetype> m_tree;
-};
-
-} // namespace
-
-// The list's rows and their model; also the private part of ListView.
-//
-// Rows live in `slots`, in the list's order. Outside a BulkUpdate the order is always exact, so
-// every single operation emits its own fine-grained model signal. Inside one the model is reset
-// at the first change and the order may go stale (`dirty`): it is restored by one sort when an
-// order is next needed, at the latest when the outermost BulkUpdate ends.
-//
-// A removed row stays in its slot as a tombstone, so that removing rows from the last position
-// down costs O(1) each: positions before the first tombstone are slot numbers, later ones go
-// through LiveSlots. Tombstones keep their keys, so binary searches over the slots still work;
-// they are compacted away before anything inserts or reorders.
-//
-// Collation: texts compare case-insensitively (by their case folds), then case-sensitively by
-// UTF-16 code units, then by insertion sequence. Digit strings therefore order by plain
-// character order ("100" before "12" before "7").
-class ListModel final : public QAbstractTableModel
-{
-public:
-    explicit ListModel(ListView *view) : m_view(view) {}
-    ~ListModel() override { dropAllRows(); }
-
-    // QAbstractItemModel
-    int rowCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : int(m_live);
-    }
-    int columnCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : platform::columnCount;
-    }
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_live)
-            return {};
-        return rowAt(index.row())->column(index.column());
-    }
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-            return m_headers.value(section);
-        return QAbstractTableModel::headerData(section, orientation, role);
-    }
-    Qt::ItemFlags flags(const QModelIndex &index) const override
-    {
-        if (!index.isValid())
-            return Qt::NoItemFlags;
-        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
-               Qt::ItemNeverHasChildren;
-    }
-    // A drag carries no rows, only the name of the list they are in: the control moves the
-    // source list's selected rows itself. Without removeRows the view never drops rows either.
-    QStringList mimeTypes() const override { return {ListView::dragMimeType()}; }
-    QMimeData *mimeData(const QModelIndexList &) const override
-    {
-        auto *data = new QMimeData;
-        data->setData(ListView::dragMimeType(), m_view->objectName().toUtf8());
-        return data;
-    }
-    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
-
-    // Rows
-    qsizetype count() const { return m_live; }
-    qsizetype checkedPosition(int position) const
-    {
-        if (position < 1 || position > m_live)
-            throw std::out_of_range("ListItems: no row at that position");
-        return position - 1;
-    }
-    ListRow *item(qsizetype pos)
-    {
-        ensureOrdered();
-        return rowAt(pos);
-    }
-    ListRow *add(const QString &text);
-    ListRow *addCopy(const ListRow &from);
-    std::vector<ListRow *> takeFrom(ListModel &source, const std::vector<int> &positions);
-    void remove(qsizetype pos);
-    void clear();
-    ListRow *find(const QString &text);
-    qsizetype positionOf(const ListRow *row);
-
-    void setColumnText(ListRow *row, int column, const QString &value);
-    void setSelected(ListRow *row, bool selected);
-    void ensureVisible(ListRow *row);
-    ListRow *current() const { return m_current; }
-    bool rowMarked(int row) const { return row >= 0 && row < m_live && rowAt(row)->selected; }
-
-    bool multiSelect = false;
-    int sortKey() const { return m_sortKey; }
-    int sortOrder() const { return m_sortOrder; }
-    void setSort(int key, int order);
-
-    void beginBulk() { ++m_bulk; }
-    void endBulk();
-
-    // User input reaching the rows through the selection model.
-    void userSelectionChanged(const QItemSelection &selected, const QItemSelection &deselected);
-    void userCurrentChanged(const QModelIndex &current);
-
-    QStringList m_headers;
-    QList<double> m_widths;
-
-    // Mouse state of the view: a left press seen, and the press that a double-click ended.
-    bool leftPressed = false;
-    bool doubleClicked = false;
-    // Type-ahead: the prefix typed so far and the time of its last key.
-    QString typed;
-    QElapsedTimer typedAt;
-    // The cell under the mouse, followed as QAbstractItemView follows it, for painting.
-    QPersistentModelIndex hover;
-
-private:
-    // Marks our own changes to the selection model, so that its signals are not taken for user
-    // input.
-    class Syncing
-    {
-    public:
-        explicit Syncing(ListModel &model) : m_model(model), m_old(model.m_syncing)
-        {
-            m_model.m_syncing = true;
-        }
-        ~Syncing() { m_model.m_syncing = m_old; }
-        Q_DISABLE_COPY(Syncing)
-
-    private:
-        ListModel &m_model;
-        bool m_old;
-    };
-
-    QItemSelectionModel *selection() const { return m_view->selectionModel(); }
-
-    bool before(const ListRow *a, const ListRow *b) const
-    {
-        const int k = m_sortKey;
-        int c = compareKeys(a->keys[k], b->keys[k]);
-        if (c == 2) {
-            c = foldOf(a, k).compare(foldOf(b, k));
-            if (c == 0)
-                c = a->column(k).compare(b->column(k));
-        }
-        if (c != 0)
-            return m_sortOrder == 0 ? c < 0 : c > 0;
-        return a->seq < b->seq;
-    }
-    static void refold(ListRow *row, int column)
-    {
-        row->keys[column] = columnKey(row->column(column), row->fold[column]);
-    }
-    // Needed only where two keys tie on their first 24 folded code units, so seldom that an
-    // exact key's fold is made afresh.
-    static QString foldOf(const ListRow *row, int column)
-    {
-        return row->keys[column].exact ? caseFolded(row->column(column)) : row->fold[column];
-    }
-
-    // Sorts the slots, calling aboutToChange first; false (and no call) when they were in order.
-    // The sort runs over a contiguous copy of the keys, which keeps it in the cache.
-    template <typename AboutToChange> bool sortSlots(AboutToChange aboutToChange)
-    {
-        struct Entry
-        {
-            ColumnKey key;
-            quint64 seq;
-            ListRow *row;
-        };
-        const int k = m_sortKey;
-        std::vector<Entry> entries;
-        entries.reserve(m_slots.size());
-        for (ListRow *row : m_slots)
-            entries.push_back({row->keys[k], row->seq, row});
-        const bool descending = m_sortOrder != 0;
-        const auto less = [this, descending](const Entry &a, const Entry &b) {
-            const int c = compareKeys(a.key, b.key);
-            if (c == 2)
-                return before(a.row, b.row);
-            if (c != 0)
-                return (c < 0) != descending;
-            return a.seq < b.seq;
-        };
-        const auto unsorted = std::is_sorted_until(entries.begin(), entries.end(), less);
-        if (unsorted == entries.end())
-            return false;
-        aboutToChange();
-        // Rows appended in order to rows in order (a move of many rows into a list) only need
-        // merging.
-        if (std::is_sorted(unsorted, entries.end(), less))
-            std::inplace_merge(entries.begin(), unsorted, entries.end(), less);
-        else
-            std::sort(entries.begin(), entries.end(), less);
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            m_slots[i] = entries[i].row;
-        return true;
-    }
-
-    ListRow *rowAt(qsizetype pos) const { return m_slots[slotAt(pos)]; }
-    qsizetype slotAt(qsizetype pos) const
-    {
-        if (pos < m_firstHole)
-            return pos;
-        if (!m_liveSlots.built())
-            m_liveSlots.build(m_slots);
-        return m_liveSlots.select(pos + 1);
-    }
-    qsizetype slotOf(const ListRow *row) const
-    {
-        const auto it =
-            std::lower_bound(m_slots.begin(), m_slots.end(), row,
-                             [this](const ListRow *a, const ListRow *b) { return before(a, b); });
-        Q_ASSERT(it != m_slots.end() && *it == row);
-        return it - m_slots.begin();
-    }
-    qsizetype positionOfSlot(qsizetype slot) const
-    {
-        if (slot < m_firstHole)
-            return slot;
-        if (!m_liveSlots.built())
-            m_liveSlots.build(m_slots);
-        return m_liveSlots.prefix(slot) - 1;
-    }
-
-    ListRow *insert(ListRow *row);
-    void compact();
-    void ensureOrdered();
-    void bulkChange();
-    void dropAllRows();
-
-    void mark(ListRow *row);
-    void unmark(ListRow *row);
-    void syncSelection();
-    void syncCurrent();
-
-    ListView *const m_view;
-    std::vector<ListRow *> m_slots;
-    qsizetype m_live = 0;
-    qsizetype m_firstHole = 0; // slot of the first tombstone; m_slots.size() when none
-    mutable LiveSlots m_liveSlots;
-    quint64 m_nextSeq = 0;
-    int m_sortKey = 0;
-    int m_sortOrder = 0;
-    bool m_dirty = false; // the slots may be out of order (only inside a BulkUpdate)
-    ListRow *m_current = nullptr;
-    ListRow *m_selHead = nullptr;
-    qsizetype m_selectedCount = 0;
-
-    int m_bulk = 0;
-    bool m_resetting = false;      // inside a BulkUpdate, a model reset has begun
-    bool m_selectionDirty = false; // inside a BulkUpdate, a mark changed
-    bool m_currentDirty = false;   // inside a BulkUpdate, the current row changed
-    ListRow *m_pendingScroll = nullptr;
-    bool m_syncing = false;
-};
-
-void ListModel::compact()
-{
-    if (m_firstHole == qsizetype(m_slots.size()))
-        return;
-    auto out = m_slots.begin() + m_firstHole;
-    for (auto in = out; in != m_slots.end(); ++in) {
-        if ((*in)->removed)
-            release(*in);
-        else
-            *out++ = *in;
-    }
-    m_slots.erase(out, m_slots.end());
-    m_firstHole = qsizetype(m_slots.size());
-    m_liveSlots.clear();
-}
-
-void ListModel::ensureOrdered()
-{
-    if (!m_dirty)
-        return;
-    Q_ASSERT(m_resetting); // positions only change while the view is told nothing
-    compact();
-    sortSlots([] {});
-    m_dirty = false;
-}
-
-void ListModel::bulkChange()
-{
-    if (!m_resetting) {
-        const Syncing syncing(*this);
-        beginResetModel();
-        m_resetting = true;
-    }
-}
-
-void ListModel::dropAllRows()
-{
-    for (ListRow *row : m_slots) {
-        if (!row->removed) {
-            row->owner = nullptr;
-            row->removed = true;
-            row->selected = false;
-            row->selPrev = row->selNext = nullptr;
-        }
-        release(row);
-    }
-    m_slots.clear();
-    m_live = 0;
-    m_firstHole = 0;
-    m_liveSlots.clear();
-    m_current = nullptr;
-    m_selHead = nullptr;
-    m_selectedCount = 0;
-    if (m_pendingScroll) {
-        release(m_pendingScroll);
-        m_pendingScroll = nullptr;
-    }
-}
-
-ListRow *ListModel::add(const QString &text)
-{
-    auto *row = new ListRow;
-    row->text = text;
-    refold(row, 0);
-    return insert(row);
-}
-
-ListRow *ListModel::addCopy(const ListRow &from)
-{
-    auto *row = new ListRow;
-    row->text = from.text;
-    for (int n = 0; n < 2; ++n)
-        row->subItems[n] = from.subItems[n];
-    for (int column = 0; column < platform::columnCount; ++column) {
-        row->fold[column] = from.fold[column];
-        row->keys[column] = from.keys[column];
-    }
-    return insert(row);
-}
-
-// Inside a BulkUpdate of both lists; positions checked.
-std::vector<ListRow *> ListModel::takeFrom(ListModel &source, const std::vector<int> &positions)
-{
-    bulkChange();
-    source.bulkChange();
-    source.ensureOrdered();
-    source.compact(); // positions are slots now
-    const qsizetype count = qsizetype(source.m_slots.size());
-    std::vector<bool> taken(std::size_t(count), false);
-    for (const int position : positions)
-        taken[std::size_t(position - 1)] = true;
-
-    // Where Remove from the last down leaves the current row: on the first row kept after it,
-    // else on the last row kept before it.
-    if (ListRow *current = source.m_current) {
-        const qsizetype at = source.slotOf(current);
-        if (taken[std::size_t(at)]) {
-            qsizetype to = at + 1;
-            while (to < count && taken[std::size_t(to)])
-                ++to;
-            if (to == count) {
-                to = at - 1;
-                while (to >= 0 && taken[std::size_t(to)])
-                    --to;
-            }
-            source.m_current = to >= 0 ? source.m_slots[to] : nullptr;
-            source.m_currentDirty = true;
-        }
-    }
-
-    std::vector<ListRow *> moved;
-    moved.reserve(positions.size());
-    auto kept = source.m_slots.begin();
-    for (qsizetype slot = 0; slot < count; ++slot) {
-        ListRow *const row = source.m_slots[slot];
-        if (taken[std::size_t(slot)])
-            moved.push_back(row);
-        else
-            *kept++ = row;
-    }
-    source.m_slots.erase(kept, source.m_slots.end());
-    source.m_live = qsizetype(source.m_slots.size());
-    source.m_firstHole = source.m_live;
-    source.m_liveSlots.clear();
-
-    for (ListRow *&row : moved) {
-        if (row->selected) {
-            source.unmark(row);
-            source.m_selectionDirty = true;
-        }
-        if (source.m_pendingScroll == row) {
-            release(source.m_pendingScroll);
-            source.m_pendingScroll = nullptr;
-        }
-        ListRow *const left = row;
-        left->owner = nullptr;
-        if (left->refs > 1) {
-            // A handle names it: it stays behind as a removed row, and a copy moves.
-            left->removed = true;
-            row = addCopy(*left);
-            release(left);
-        } else {
-            insert(row);
-        }
-    }
-    return moved;
-}
-
-// Takes a new row, texts and keys set, into its sorted place.
-ListRow *ListModel::insert(ListRow *row)
-{
-    row->seq = m_nextSeq++;
-    row->owner = this;
-
-    if (m_bulk > 0) {
-        bulkChange();
-        // Appended; the order goes stale unless the row already sorts last (a sorted load).
-        const bool inOrder = !m_dirty && m_firstHole == qsizetype(m_slots.size()) &&
-                             (m_slots.empty() || before(m_slots.back(), row));
-        m_dirty = !inOrder;
-        if (m_firstHole == qsizetype(m_slots.size()))
-            ++m_firstHole;
-        m_liveSlots.clear();
-        m_slots.push_back(row);
-        ++m_live;
-        if (!m_current) {
-            m_current = row;
-            m_currentDirty = true;
-        }
-        return row;
-    }
-
-    compact();
-    const auto at =
-        std::upper_bound(m_slots.begin(), m_slots.end(), row,
-                         [this](const ListRow *a, const ListRow *b) { return before(a, b); });
-    const int pos = int(at - m_slots.begin());
-    const Syncing syncing(*this);
-    beginInsertRows({}, pos, pos);
-    m_slots.insert(at, row);
-    ++m_live;
-    m_firstHole = qsizetype(m_slots.size());
-    endInsertRows();
-    if (!m_current) {
-        m_current = row;
-        selection()->setCurrentIndex(index(pos, 0), QItemSelectionModel::NoUpdate);
-    }
-    return row;
-}
-
-void ListModel::remove(qsizetype pos)
-{
-    ensureOrdered();
-    const qsizetype slot = slotAt(pos);
-    ListRow *const row = m_slots[slot];
-
-    // The current row's place goes to the row now after it, or else to the new last row.
-    ListRow *successor = m_current;
-    qsizetype successorPos = -1;
-    if (row == m_current) {
-        successor = nullptr;
-        if (pos + 1 < m_live)
-            successorPos = pos + 1;
-        else if (pos > 0)
-            successorPos = pos - 1;
-        if (successorPos >= 0)
-            successor = rowAt(successorPos);
-    }
-
-    const Syncing syncing(*this);
-    if (m_bulk > 0) {
-        bulkChange();
-        if (successor != m_current)
-            m_currentDirty = true;
-    } else {
-        // Moved before the removal, so that the view does not pick (and select) a row itself.
-        if (successor != m_current)
-            selection()->setCurrentIndex(successor ? index(int(successorPos), 0) : QModelIndex(),
-                                         QItemSelectionModel::NoUpdate);
-        beginRemoveRows({}, int(pos), int(pos));
-    }
-    m_current = successor;
-    if (m_pendingScroll == row) {
-        release(m_pendingScroll);
-        m_pendingScroll = nullptr;
-    }
-    unmark(row);
-    row->owner = nullptr;
-    row->removed = true;
-    --m_live;
-    if (slot + 1 == qsizetype(m_slots.size()) && m_firstHole == qsizetype(m_slots.size())) {
-        m_slots.pop_back();
-        m_firstHole = qsizetype(m_slots.size());
-        m_liveSlots.clear();
-        release(row);
-    } else {
-        if (m_liveSlots.built())
-            m_liveSlots.erase(slot);
-        m_firstHole = std::min(m_firstHole, slot);
-    }
-    if (m_bulk == 0)
-        endRemoveRows();
-
-    // Tombstones outnumbering the rows are compacted away; the cost is paid by the removals.
-    const qsizetype holes = qsizetype(m_slots.size()) - m_live;
-    if (holes > 1024 && holes > m_live)
-        compact();
-}
-
-void ListModel::clear()
-{
-    const Syncing syncing(*this);
-    if (m_bulk > 0) {
-        bulkChange();
-        dropAllRows();
-        m_currentDirty = m_selectionDirty = true;
-        return;
-    }
-    beginResetModel();
-    dropAllRows();
-    endResetModel();
-    selection()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
-}
-
-ListRow *ListModel::find(const QString &text)
-{
-    ensureOrdered();
-    for (ListRow *row : m_slots) {
-        if (!row->removed && row->text == text)
-            return row;
-    }
-    return nullptr;
-}
-
-qsizetype ListModel::positionOf(const ListRow *row)
-{
-    ensureOrdered();
-    return positionOfSlot(slotOf(row));
-}
-
-void ListModel::setColumnText(ListRow *row, int column, const QString &value)
-{
-    QString &target = column == 0 ? row->text : row->subItems[column - 1];
-    if (target == value)
-        return;
-    const bool key = column == m_sortKey;
-
-    if (m_bulk > 0) {
-        bulkChange();
-        target = value;
-        refold(row, column);
-        if (!key)
-            return;
-        // A changed key leaves the order exact only for a row that still sorts last.
-        const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
-        const qsizetype n = qsizetype(m_slots.size());
-        if (!last || (n > 1 && !before(m_slots[n - 2], row)))
-            m_dirty = true;
-        return;
-    }
-
-    if (!key) {
-        target = value;
-        refold(row, column);
-        const int pos = int(positionOf(row));
-        Q_EMIT dataChanged(index(pos, column), index(pos, column), {Qt::DisplayRole});
-        return;
-    }
-
-    compact();
-    const qsizetype from = slotOf(row);
-    target = value;
-    refold(row, column);
-    const auto less = [this](const ListRow *a, const ListRow *b) { return before(a, b); };
-    const auto begin = m_slots.begin();
-    qsizetype to = from;
-    if (from > 0 && !before(m_slots[from - 1], row))
-        to = std::upper_bound(begin, begin + from, row, less) - begin;
-    else if (from + 1 < qsizetype(m_slots.size()) && !before(row, m_slots[from + 1]))
-        to = std::lower_bound(begin + from + 1, m_slots.end(), row, less) - begin - 1;
-
-    const Syncing syncing(*this);
-    if (to != from) {
-        beginMoveRows({}, int(from), int(from), {}, int(to > from ? to + 1 : to));
-        if (to > from)
-            std::rotate(begin + from, begin + from + 1, begin + to + 1);
-        else
-            std::rotate(begin + to, begin + from, begin + from + 1);
-        endMoveRows();
-    }
-    Q_EMIT dataChanged(index(int(to), column), index(int(to), column), {Qt::DisplayRole});
-}
-
-void ListModel::mark(ListRow *row)
-{
-    if (row->selected)
-        return;
-    row->selected = true;
-    row->selPrev = nullptr;
-    row->selNext = m_selHead;
-    if (m_selHead)
-        m_selHead->selPrev = row;
-    m_selHead = row;
-    ++m_selectedCount;
-}
-
-void ListModel::unmark(ListRow *row)
-{
-    if (!row->selected)
-        return;
-    row->selected = false;
-    if (row->selPrev)
-        row->selPrev->selNext = row->selNext;
-    else
-        m_selHead = row->selNext;
-    if (row->selNext)
-        row->selNext->selPrev = row->selPrev;
-    row->selPrev = row->selNext = nullptr;
-    --m_selectedCount;
-}
-
-void ListModel::setSelected(ListRow *row, bool selected)
-{
-    const Syncing syncing(*this);
-    if (!selected) {
-        if (!row->selected)
-            return;
-        unmark(row);
-        if (m_bulk > 0) {
-            m_selectionDirty = true;
-            return;
-        }
-        const int pos = int(positionOf(row));
-        selection()->select(index(pos, 0),
-                            QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
-        return;
-    }
-
-    const bool clearOthers = !multiSelect && m_selectedCount > (row->selected ? 1 : 0);
-    const bool changes = clearOthers || !row->selected;
-    if (clearOthers) {
-        for (ListRow *other = m_selHead; other;) {
-            ListRow *const next = other->selNext;
-            if (other != row)
-                unmark(other);
-            other = next;
-        }
-    }
-    mark(row);
-    const bool newCurrent = m_current != row;
-    m_current = row;
-
-    if (m_bulk > 0) {
-        m_selectionDirty = m_selectionDirty || changes;
-        m_currentDirty = m_currentDirty || newCurrent;
-        return;
-    }
-    const QModelIndex at = index(int(positionOf(row)), 0);
-    if (changes)
-        selection()->select(
-            at, (clearOthers ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::Select) |
-                    QItemSelectionModel::Rows);
-    if (newCurrent || selection()->currentIndex() != at)
-        selection()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
-}
-
-void ListModel::ensureVisible(ListRow *row)
-{
-    if (m_bulk > 0) {
-        retain(row);
-        release(m_pendingScroll);
-        m_pendingScroll = row;
-        return;
-    }
-    m_view->scrollTo(index(int(positionOf(row)), 0));
-}
-
-void ListModel::setSort(int key, int order)
-{
-    if (key == m_sortKey && order == m_sortOrder)
-        return;
-    m_sortKey = key;
-    m_sortOrder = order;
-    if (m_live == 0)
-        return;
-    if (m_bulk > 0) {
-        bulkChange();
-        m_dirty = true;
-        return;
-    }
-
-    const Syncing syncing(*this);
-    compact();
-    // Already in the new order, the view has nothing to learn.
-    if (!sortSlots([this] { beginResetModel(); }))
-        return;
-    endResetModel();
-    syncSelection();
-    syncCurrent();
-}
-
-void ListModel::endBulk()
-{
-    if (--m_bulk > 0)
-        return;
-    const Syncing syncing(*this);
-    if (m_resetting) {
-        ensureOrdered();
-        compact();
-        endResetModel();
-        m_resetting = false;
-        m_selectionDirty = m_currentDirty = true;
-    }
-    if (m_selectionDirty)
-        syncSelection();
-    if (m_currentDirty)
-        syncCurrent();
-    m_selectionDirty = m_currentDirty = false;
-    if (ListRow *row = std::exchange(m_pendingScroll, nullptr)) {
-        if (!row->removed)
-            m_view->scrollTo(index(int(positionOf(row)), 0));
-        release(row);
-    }
-}
-
-// The selection model takes the marks in one go, as ranges of adjacent selected rows.
-void ListModel::syncSelection()
-{
-    QItemSelection ranges;
-    if (m_selectedCount > 0) {
-        qsizetype pos = 0;
-        qsizetype runStart = -1;
-        const auto endRun = [&] {
-            if (runStart >= 0)
-                ranges.append(QItemSelectionRange(index(int(runStart), 0),
-                                                  index(int(pos - 1), platform::columnCount - 1)));
-            runStart = -1;
-        };
-        for (const ListRow *row : m_slots) {
-            if (row->removed)
-                continue;
-            if (row->selected && runStart < 0)
-                runStart = pos;
-            else if (!row->selected)
-                endRun();
-            ++pos;
-        }
-        endRun();
-    }
-    // The view repaints whole rather than work out the region of every range it is told of,
-    // which costs as much as the ranges are many.
-    const bool updates = m_view->updatesEnabled();
-    if (updates)
-        m_view->setUpdatesEnabled(false);
-    // Cleared first: Qt compares the old and the new selection range by range, which is quick
-    // only when one of them is empty.
-    if (selection()->hasSelection())
-        selection()->clearSelection();
-    if (!ranges.isEmpty())
-        selection()->select(ranges, QItemSelectionModel::Select);
-    if (updates)
-        m_view->setUpdatesEnabled(true);
-}
-
-void ListModel::syncCurrent()
-{
-    const QModelIndex at = m_current ? index(int(positionOf(m_current)), 0) : QModelIndex();
-    if (selection()->currentIndex() != at)
-        selection()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
-}
-
-void ListModel::userSelectionChanged(const QItemSelection &selected,
-                                     const QItemSelection &deselected)
-{
-    if (m_syncing || m_bulk > 0)
-        return;
-    for (const QItemSelectionRange &range : deselected) {
-        for (int r = range.top(); r <= range.bottom() && r < m_live; ++r)
-            unmark(rowAt(r));
-    }
-    for (const QItemSelectionRange &range : selected) {
-        for (int r = range.top(); r <= range.bottom() && r < m_live; ++r)
-            mark(rowAt(r));
-    }
-}
-
-void ListModel::userCurrentChanged(const QModelIndex &current)
-{
-    if (m_syncing || m_bulk > 0)
-        return;
-    if (current.isValid() && current.row() < m_live)
-        m_current = rowAt(current.row());
-}
 
 // ListItem
 
@@ -1103,7 +75,7 @@ namespace {
 
 void checkSubItem(int n)
 {
-    if (n != 1 && n != 2)
+    if (n < 1 || n >= ListView::ColumnCount)
         throw std::out_of_range("SubItems: no sub-item with that index");
 }
 
@@ -1141,7 +113,9 @@ void ListItem::EnsureVisible()
 
 // ListView
 
-ListView::ListView(QWidget *parent) : QTreeView(parent), m_model(std::make_unique<ListModel>(this))
+ListView::ListView(QWidget *parent)
+    : QTreeView(parent), m_model(std::make_unique<ListModel>(this)),
+      d(std::make_unique<ListViewPrivate>())
 {
     setModel(m_model.get());
     setRootIsDecorated(false);
@@ -1155,11 +129,9 @@ ListView::ListView(QWidget *parent) : QTreeView(parent), m_model(std::make_uniqu
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(true);
     header()->setStretchLastSection(false);
-    // The change code column is part of the model but never shown.
-    header()->setSectionResizeMode(2, QHeaderView::Fixed);
-    header()->resizeSection(2, 0);
-    setColumnHidden(2, true);
-    showSortIndicator(this);
+    for (int key = 0; key < ColumnCount; ++key)
+        d->indicatorSection[key] = key;
+    showSortIndicator();
     setDragEnabled(true);
     setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DragDrop);
@@ -1175,7 +147,7 @@ ListView::ListView(QWidget *parent) : QTreeView(parent), m_model(std::make_uniqu
     connect(header(), &QHeaderView::sectionClicked, this, [this](int logical) {
         Q_EMIT ColumnClick(logical + 1);
         // The header flips its own indicator on a click; it shows the list's order instead.
-        showSortIndicator(this);
+        showSortIndicator();
     });
 }
 
@@ -1273,10 +245,10 @@ int ListView::SortKey() const
 
 void ListView::setSortKey(int key)
 {
-    if (key < 0 || key > 2)
+    if (key < 0 || key >= ColumnCount)
         throw std::out_of_range("SortKey: no such column");
     m_model->setSort(key, m_model->sortOrder());
-    showSortIndicator(this);
+    showSortIndicator();
 }
 
 int ListView::SortOrder() const
@@ -1289,7 +261,7 @@ void ListView::setSortOrder(int order)
     if (order != 0 && order != 1)
         throw std::out_of_range("SortOrder: 0 or 1");
     m_model->setSort(m_model->sortKey(), order);
-    showSortIndicator(this);
+    showSortIndicator();
 }
 
 void ListView::SetFocus()
@@ -1300,12 +272,12 @@ void ListView::SetFocus()
 void ListView::addColumnHeader(const QString &text, double widthTwips)
 {
     m_model->m_headers.append(text);
-    m_model->m_widths.append(widthTwips);
+    d->widths.append(widthTwips);
     const int section = int(m_model->m_headers.size()) - 1;
-    if (section >= columnCount)
+    if (section >= ColumnCount)
         return;
     Q_EMIT m_model->headerDataChanged(Qt::Horizontal, section, section);
-    if (section != 2)
+    if (!isColumnHidden(section))
         header()->resizeSection(section, qRound(widthTwips / twipsPerPixel));
 }
 
@@ -1319,11 +291,32 @@ QString ListView::columnHeaderText(int index) const
 }
 double ListView::columnHeaderWidth(int index) const
 {
-    return m_model->m_widths.value(index - 1);
+    return d->widths.value(index - 1);
 }
 int ListView::widthTwips() const
 {
     return width() * int(twipsPerPixel);
+}
+
+void ListView::hideColumnForGood(int column)
+{
+    header()->setSectionResizeMode(column, QHeaderView::Fixed);
+    header()->resizeSection(column, 0);
+    setColumnHidden(column, true);
+}
+
+void ListView::setSortIndicatorSection(int key, int section)
+{
+    if (key < 0 || key >= ColumnCount)
+        throw std::out_of_range("setSortIndicatorSection: no such key");
+    d->indicatorSection[key] = section;
+    showSortIndicator();
+}
+
+void ListView::showSortIndicator()
+{
+    header()->setSortIndicator(d->indicatorSection[SortKey()],
+                               SortOrder() == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 ListView::BulkUpdate::BulkUpdate(ListView *view) : m_view(view)
@@ -1338,8 +331,8 @@ ListView::BulkUpdate::~BulkUpdate()
 void ListView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
-        m_model->leftPressed = true;
-        m_model->doubleClicked = false;
+        d->leftPressed = true;
+        d->doubleClicked = false;
     }
     QTreeView::mousePressEvent(event);
 }
@@ -1351,8 +344,8 @@ void ListView::mouseReleaseEvent(QMouseEvent *event)
     const QPoint pos = event->position().toPoint();
     bool click = false;
     if (event->button() == Qt::LeftButton) {
-        click = m_model->leftPressed && !m_model->doubleClicked && viewport()->rect().contains(pos);
-        m_model->leftPressed = m_model->doubleClicked = false;
+        click = d->leftPressed && !d->doubleClicked && viewport()->rect().contains(pos);
+        d->leftPressed = d->doubleClicked = false;
     }
 
     int button = 0;
@@ -1385,7 +378,7 @@ void ListView::mouseDoubleClickEvent(QMouseEvent *event)
     // set after it so that the replay does not clear it.
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton) {
-        m_model->doubleClicked = true;
+        d->doubleClicked = true;
         Q_EMIT DblClick();
     }
 }
@@ -1416,13 +409,13 @@ void ListView::keyboardSearch(const QString &search)
     const int rows = m_model->rowCount();
     if (search.isEmpty() || rows == 0)
         return;
-    const bool continues = m_model->typedAt.isValid() &&
-                           !m_model->typedAt.hasExpired(QApplication::keyboardInputInterval());
-    m_model->typed = continues ? m_model->typed + search : search;
-    m_model->typedAt.start();
+    const bool continues =
+        d->typedAt.isValid() && !d->typedAt.hasExpired(QApplication::keyboardInputInterval());
+    d->typed = continues ? d->typed + search : search;
+    d->typedAt.start();
 
     // The same letter typed again steps on to the next row starting with it.
-    QString prefix = m_model->typed;
+    QString prefix = d->typed;
     const bool repeated = prefix.size() > 1 && prefix.count(prefix.front()) == prefix.size();
     if (repeated)
         prefix.truncate(1);
@@ -1445,11 +438,11 @@ bool ListView::viewportEvent(QEvent *event)
     switch (event->type()) {
     case QEvent::HoverEnter:
     case QEvent::HoverMove:
-        m_model->hover = indexAt(static_cast<QHoverEvent *>(event)->position().toPoint());
+        d->hover = indexAt(static_cast<QHoverEvent *>(event)->position().toPoint());
         break;
     case QEvent::HoverLeave:
     case QEvent::Leave:
-        m_model->hover = QPersistentModelIndex();
+        d->hover = QPersistentModelIndex();
         break;
     default:
         break;
@@ -1475,7 +468,7 @@ void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
     const bool focused = hasFocus();
     const bool rowFocus =
         allColumnsShowFocus() && focused && current.isValid() && current.row() == row;
-    const QModelIndex hover = m_model->hover;
+    const QModelIndex hover = d->hover;
     const bool hoverRow =
         selectionBehavior() == SelectRows && hover.isValid() && hover.row() == row;
     const bool enabled = option.state & QStyle::State_Enabled;

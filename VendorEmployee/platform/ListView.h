@@ -15,6 +15,7 @@ namespace KavriVendorEmp::platform {
 class ListModel;
 class ListView;
 struct ListRow;
+struct ListViewPrivate;
 
 /// A handle to one row of a ListView. Stays valid, and keeps naming the same row, while that row
 /// is in its list, whatever re-sorting or removal of other rows happens. A default-constructed
@@ -35,8 +36,8 @@ public:
 
     QString Text() const;
     void setText(const QString &text);
-    /// n = 1 (the name) or 2 (the change code), any other n throws std::out_of_range; a sub-item
-    /// never set reads as the empty text.
+    /// n = 1 to ListView::ColumnCount - 1, any other n throws std::out_of_range; a sub-item never
+    /// set reads as the empty text.
     QString SubItems(int n) const;
     void setSubItems(int n, const QString &value);
     bool Selected() const;
@@ -70,6 +71,9 @@ class ListView : public QTreeView
     Q_OBJECT
 
 public:
+    /// The columns of every row: its text, then its sub-items.
+    static constexpr int ColumnCount = 3;
+
     explicit ListView(QWidget *parent = nullptr);
     ~ListView() override;
 
@@ -122,6 +126,14 @@ public:
     /// The list's own width in twips.
     int widthTwips() const;
 
+    // The column policy is the owner's: the list gives its columns no meaning.
+    /// Keeps `column` in the model but never shows it: hidden, of no width, not resizable; a
+    /// column header added for it sets no width.
+    void hideColumnForGood(int column);
+    /// Shows the sort indicator of `key` on header section `section` instead of the key's own
+    /// column: for a key that orders a column other than its own.
+    void setSortIndicatorSection(int key, int section);
+
     /// While one is alive, changes are gathered and reach the view as one update when the
     /// outermost one ends (a model reset, then the selection and the current row re-synced from
     /// the rows' marks). Nesting is allowed. Bulk work (a load, a move of many rows) belongs in
@@ -134,8 +146,8 @@ public:
     static QString dragSource(const QMimeData *data);
 
     /// Type-ahead: from the row after the current one (the current one while the typed prefix
-    /// grows), the next row whose ID or name starts with `search`, case-insensitively, becomes
-    /// the current and only selected row.
+    /// grows), the next row whose text or sub-item 1 starts with `search`, case-insensitively,
+    /// becomes the current and only selected row.
     void keyboardSearch(const QString &search) override;
 
     class BulkUpdate
@@ -184,9 +196,12 @@ protected:
                  const QModelIndex &index) const override;
 
 private:
+    void showSortIndicator();
+
     friend class ListItem;
     friend class ListModel;
     std::unique_ptr<ListModel> m_model;
+    std::unique_ptr<ListViewPrivate> d; // the view's own state, apart from its model
 };
 
 } // namespace KavriVendorEmp::platform

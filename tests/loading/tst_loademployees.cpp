@@ -131,6 +131,8 @@ private:
     }
     // The find controls a load enables: both find options and the ID box.
     bool findControlsEnabled() const;
+    // The row at `position` moved as a user moves it: a click on it, then the button.
+    void moveRow(ListView *from, int position, QPushButton *button);
 
     std::unique_ptr<kvetest::FixtureServer> m_server;
     std::unique_ptr<VendorEmployee> m_control;
@@ -163,6 +165,16 @@ bool tst_LoadEmployees::findControlsEnabled() const
     if (box->palette().color(QPalette::Base) != expected)
         qFatal("txtVendorID has the wrong background colour");
     return on;
+}
+
+void tst_LoadEmployees::moveRow(ListView *from, int position, QPushButton *button)
+{
+    m_control->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_control.get()));
+    const QModelIndex index = from->model()->index(position - 1, 1);
+    QTest::mouseClick(from->viewport(), Qt::LeftButton, {}, from->visualRect(index).center());
+    QVERIFY(button->isEnabled());
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 void tst_LoadEmployees::requestUrl_data()
@@ -245,11 +257,9 @@ void tst_LoadEmployees::commitReloadKeepsTheStoredServerName()
     m_control->setServerName(m_server->baseUrl() + QStringLiteral("/app"));
     QCOMPARE(rowsOf(lstEmployees()), nonSelectedRows);
 
-    // Employee 7 moved right, as ">" does it.
-    const ListItem row = lstEmployees()->FindItem(QStringLiteral("7"));
-    d()->CopyEmployeeRow(row.Text(), row.SubItems(1), row.SubItems(2), lstSelectedEmployees());
-    lstEmployees()->Remove(1);
-    d()->FinishMove(lstEmployees(), lstSelectedEmployees());
+    // Employee 7 moved right by ">".
+    moveRow(lstEmployees(), 1, child<QPushButton>("cmdAdd"));
+    QVERIFY(lstSelectedEmployees()->FindItem(QStringLiteral("7")));
 
     // A vendor set after the load names the vendor of the reload that follows the commit; the
     // edits on screen still belong to the vendor they were loaded for.
@@ -586,15 +596,9 @@ void tst_LoadEmployees::secondLoadDiscardsMovedRows()
     m_server->serveXml(page, employeeDocument(3, 2, nonSelected, selected));
     m_control->setServerName(m_server->baseUrl());
 
-    // One row each way, as the moves do it.
-    VendorEmployeePrivate *const p = d();
-    for (auto [from, to] : {std::pair{lstEmployees(), lstSelectedEmployees()},
-                            std::pair{lstSelectedEmployees(), lstEmployees()}}) {
-        const ListItem row = from->Item(1);
-        p->CopyEmployeeRow(row.Text(), row.SubItems(1), row.SubItems(2), to);
-        from->Remove(1);
-        p->FinishMove(from, to);
-    }
+    // One row each way, by ">" and "<".
+    moveRow(lstEmployees(), 1, child<QPushButton>("cmdAdd"));
+    moveRow(lstSelectedEmployees(), 1, child<QPushButton>("cmdDelete"));
     QVERIFY(rowsOf(lstSelectedEmployees()).contains(QStringLiteral("7|Bob Baker|000007N")));
     QVERIFY(child("cmdCommit")->isEnabled());
 
