@@ -32,7 +32,7 @@ http::Request getRequest(bool withLogin)
 
 void BM_AdmitWithoutLogins(benchmark::State &state)
 {
-    server::Access access({"127.0.0.1", false, {}, {}, {}, {}}, {});
+    server::Access access({"127.0.0.1", {}, {}, {}, {}}, {});
     access.setPort(8080);
     const http::Request request = getRequest(false);
     for (auto _ : state)
@@ -44,7 +44,7 @@ void BM_AdmitRememberedLogin(benchmark::State &state)
 {
     const std::string path = "/tmp/kve-bench-users-" + std::to_string(::getpid());
     std::ofstream(path) << "load:" << *server::hashPassword("load-password") << ":write\n";
-    server::Access access({"127.0.0.1", false, {}, {}, {}, {}}, {});
+    server::Access access({"127.0.0.1", {}, {}, {}, {}}, {});
     access.setPort(8080);
     const std::string error = access.loadUsers(path);
     std::remove(path.c_str());

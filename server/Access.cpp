@@ -256,11 +256,11 @@ bool Access::hostAllowed(const std::string &hostHeader) const
 {
     const std::string host = lower(trimmed(hostHeader));
     const auto [name, port] = splitHostPort(host);
-    const std::uint16_t ours = m_port.load();
-    const bool defaultPort = port.empty() && ours == (m_settings.tls ? 443 : 80);
-    const bool samePort = port == std::to_string(ours);
+    // A browser names the port whenever it is not the scheme's default, so a Host without one
+    // cannot come from a page elsewhere; plain clients often leave it out.
+    const bool ourPort = port.empty() || port == std::to_string(m_port.load());
     for (const std::string &allowed : m_defaultHosts) {
-        if (name == allowed && (samePort || defaultPort))
+        if (name == allowed && ourPort)
             return true;
     }
     for (const std::string &entry : m_settings.allowHosts) {

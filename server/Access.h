@@ -88,7 +88,6 @@ private:
 struct AccessSettings
 {
     std::string listenHost;
-    bool tls = false;
     std::vector<std::string> trustedProxies; // canonical addresses
     std::string userHeader;
     std::vector<std::string> allowHosts;

@@ -84,7 +84,6 @@ int main(int argc, char **argv)
 
     server::AccessSettings settings;
     settings.listenHost = options.host;
-    settings.tls = !options.tlsCertFile.empty();
     settings.trustedProxies = options.trustedProxies;
     settings.userHeader = options.userHeader;
     settings.allowHosts = options.allowHosts;
