@@ -44,9 +44,17 @@ void VendorEmployeePrivate::cmdCommit_Click()
     LoadEmployees(m_vendorID, QString());
 }
 
-void VendorEmployeePrivate::SaveToDatabase()
+bool VendorEmployeePrivate::SaveToDatabase()
 {
     const QPointer<VendorEmployee> alive(q);
+    const auto failed = [&](const QString &cause) {
+        if (alive) {
+            m_lastError = cause;
+            qCWarning(lcVendorEmployee, "save failed: %s", qUtf8Printable(cause));
+        }
+        saveFailed(alive);
+        return false;
+    };
     try {
         QStringList statements{QString()};
         setMousePointer(platform::vbHourglass);
@@ -92,16 +100,21 @@ void VendorEmployeePrivate::SaveToDatabase()
             while (alive && Inet1->StillExecuting())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             if (!alive)
-                return;
+                return false;
+            // The completion handler has told the user already (state 11).
+            m_lastError = Inet1->errorString();
+            if (!m_lastError.isEmpty())
+                qCWarning(lcVendorEmployee, "save failed: %s", qUtf8Printable(m_lastError));
+        } else {
+            m_lastError.clear();
         }
         // A host calling this directly must not be left with the hourglass.
         setMousePointer(platform::vbDefault);
+        return m_lastError.isEmpty();
     } catch (const std::exception &e) {
-        qCWarning(lcVendorEmployee, "SaveToDatabase failed: %s", e.what());
-        saveFailed(alive);
+        return failed(QString::fromUtf8(e.what()));
     } catch (...) {
-        qCWarning(lcVendorEmployee, "SaveToDatabase failed");
-        saveFailed(alive);
+        return failed(QStringLiteral("an unknown failure"));
     }
 }
 
