@@ -49,7 +49,8 @@ struct Inet::Private
     Inet *const q;
     const std::chrono::milliseconds timeout;
     QNetworkAccessManager manager;
-    std::unique_ptr<HttpExchange> exchange; // goes before the manager
+    std::unique_ptr<HttpExchange> exchange; // both go before the manager
+    std::unique_ptr<HttpExchange> finishedExchange;
     QString error;
     QString credentials; // user and password of the last request, to drop the manager's cache
     bool executing = false;
@@ -62,6 +63,7 @@ struct Inet::Private
 
 void Inet::Private::start(std::unique_ptr<HttpExchange> newExchange)
 {
+    finishedExchange.reset();
     exchange = std::move(newExchange);
     error.clear();
     executing = true;
@@ -96,8 +98,8 @@ void Inet::Private::onFinished()
     body = exchange->body();
     finished = true;
     const bool ok = error.isEmpty();
-    // The exchange goes once this signal of its own has returned.
-    exchange.release()->deleteLater();
+    // Not deleted inside a signal of its own: kept until the next request or the component goes.
+    finishedExchange = std::move(exchange);
     post(icResponseReceived);
     QMetaObject::invokeMethod(
         q, [this, ok] { deliverFinal(ok ? icResponseCompleted : icError); }, Qt::QueuedConnection);
