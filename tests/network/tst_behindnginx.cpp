@@ -3,27 +3,103 @@
 // authentication, with the reference server on a temporary database behind it; and documents in
 // several encodings served by nginx itself.
 
-#include "Nginx.h"
 #include "ServerProcess.h"
 #include "TestDatabase.h"
-#include "platform/ListView.h"
-#include "support/FixtureServer.h"
+#include "editing/EditorHarness.h"
 #include "support/MessageBoxWatcher.h"
 
-#include <KavriVendorEmp/VendorEmployee.h>
-
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QStringEncoder>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace kvetest;
-using KavriVendorEmp::VendorEmployee;
-using KavriVendorEmp::platform::ListView;
 
 namespace {
+
+// nginx of the test's own, in a temporary prefix folder, on two free loopback ports: in its
+// server blocks @HTTP@ and @HTTPS@ stand for them, @DIR@ for the folder. The folder holds a CA,
+// a certificate for 127.0.0.1 it signed (ca.pem, server.pem, server.key) and htpasswd.
+struct Nginx
+{
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 ports[2] = {};
+
+    ~Nginx()
+    {
+        process.terminate();
+        process.waitForFinished(10000);
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    bool write(const QString &name, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path(name)).path());
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+    bool start(QString servers)
+    {
+        const char *setup = R"sh(set -e
+            ec="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
+            openssl req -x509 -days 2 -subj "/CN=Test CA" $ec -keyout ca.key -out ca.pem
+            openssl req -subj /CN=127.0.0.1 $ec -keyout server.key -out server.csr
+            printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' >server.ext
+            openssl x509 -req -days 2 -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+                -extfile server.ext -out server.pem
+            echo "kve:$(openssl passwd -apr1 s3cret)" >htpasswd
+            mkdir tmp)sh";
+        QProcess sh;
+        sh.setWorkingDirectory(dir.path());
+        sh.start(u"sh"_qs, {u"-c"_qs, QString::fromLatin1(setup)});
+        if (!sh.waitForFinished(60000) || sh.exitCode() != 0)
+            return false;
+        for (quint16 &port : ports) {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost);
+            port = probe.serverPort();
+        }
+        // nginx opens every listening socket before it serves: one answering port will do.
+        const quint16 up = servers.contains(u"@HTTP@"_qs) ? ports[0] : ports[1];
+        servers.replace(u"@HTTP@"_qs, QString::number(ports[0]))
+            .replace(u"@HTTPS@"_qs, QString::number(ports[1]));
+        const QString config = (geteuid() == 0 ? u"user root;"_qs : QString()) + uR"(
+            pid @DIR@/nginx.pid; error_log @DIR@/error.log; events {}
+            http { log_format requests '$request_method $request_uri $status $sent_http_content_encoding';
+                access_log @DIR@/access.log requests; client_body_temp_path @DIR@/tmp/body;
+                proxy_temp_path @DIR@/tmp/proxy; fastcgi_temp_path @DIR@/tmp/fastcgi;
+                uwsgi_temp_path @DIR@/tmp/uwsgi; scgi_temp_path @DIR@/tmp/scgi; )"_qs +
+                               servers + u"}"_qs;
+        if (!write(u"nginx.conf"_qs, QString(config).replace(u"@DIR@"_qs, dir.path()).toUtf8()))
+            return false;
+        process.start(u"nginx"_qs, {u"-p"_qs, dir.path(), u"-c"_qs, path(u"nginx.conf"_qs),
+                                    u"-g"_qs, u"daemon off;"_qs});
+        for (int i = 0; i < 100 && !process.waitForFinished(100); ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, up);
+            if (socket.waitForConnected(1000))
+                return true;
+        }
+        return false;
+    }
+    QStringList requests() const
+    {
+        QFile log(path(u"access.log"_qs));
+        return log.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    }
+    QByteArray error() const
+    {
+        QFile log(path(u"error.log"_qs));
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    }
+};
 
 const QString kPassword = u"s3cret"_qs;
 QStringList g_log; // every message, box and error of the run: the password must be in none
@@ -37,20 +113,6 @@ const QString kAuth = u"auth_basic VendorEmployee; auth_basic_user_file @DIR@/ht
 QString server(const QString &body)
 {
     return u"server { "_qs + body + u" }\n"_qs;
-}
-
-void clickRow(ListView *list, const QString &id)
-{
-    for (int r = 0; r < list->model()->rowCount(); ++r) {
-        const QModelIndex index = list->model()->index(r, 0);
-        if (index.data().toString() == id) {
-            list->scrollTo(index);
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                              list->visualRect(index).center());
-            return;
-        }
-    }
-    QFAIL(qPrintable(id));
 }
 
 } // namespace
@@ -70,7 +132,6 @@ private Q_SLOTS:
     }
     void loadAndCommit_data();
     void loadAndCommit();
-    void documentEncodings_data();
     void documentEncodings();
 };
 
@@ -153,50 +214,42 @@ void tst_BehindNginx::loadAndCommit()
     QVERIFY2(upstream.start({u"--database"_qs, db.serverArgument(), u"--seed"_qs, u"demo"_qs}),
              qPrintable(upstream.log()));
     Nginx nginx;
-    QVERIFY2(nginx.makeCertificates() && nginx.makePasswordFile(u"kve"_qs, kPassword),
-             qPrintable(nginx.error()));
     QVERIFY2(nginx.start(servers.replace(u"@UP@"_qs, QString::number(upstream.port()))),
-             qPrintable(nginx.error()));
-    serverName.replace(u"@HTTP@"_qs, QString::number(nginx.httpPort()))
-        .replace(u"@HTTPS@"_qs, QString::number(nginx.httpsPort()));
+             nginx.error().constData());
+    serverName.replace(u"@HTTP@"_qs, QString::number(nginx.ports[0]))
+        .replace(u"@HTTPS@"_qs, QString::number(nginx.ports[1]));
 
     // The host's way to trust the site's CA: the default TLS configuration.
     const QSslConfiguration system = QSslConfiguration::defaultConfiguration();
     const auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(system); });
     QSslConfiguration tls = system;
     if (trustCa)
-        tls.addCaCertificates(QSslCertificate::fromPath(nginx.dir() + u"/ca.pem"_qs));
+        tls.addCaCertificates(QSslCertificate::fromPath(nginx.path(u"ca.pem"_qs)));
     QSslConfiguration::setDefaultConfiguration(tls);
 
-    VendorEmployee control;
-    control.show();
+    Editor e;
     MessageBoxWatcher boxes;
-    auto *employees = control.findChild<ListView *>(u"lstEmployees"_qs);
-    auto *selected = control.findChild<ListView *>(u"lstSelectedEmployees"_qs);
-    auto *commit = control.findChild<QPushButton *>(u"cmdCommit"_qs);
-    control.setVendorID(u"17"_qs);
-    control.setServerName(serverName);
-    g_log.append(control.lastError());
-
+    e.control->setVendorID(u"17"_qs);
+    e.control->setServerName(serverName);
+    const auto lastError = [&] { return g_log.append(e.control->lastError()), g_log.last(); };
     if (!loadError.isEmpty()) {
-        QCOMPARE(employees->Count() + selected->Count(), 0);
-        QVERIFY2(control.lastError().contains(loadError), qPrintable(control.lastError()));
+        QCOMPARE(e.lstEmployees->Count() + e.lstSelectedEmployees->Count(), 0);
+        QVERIFY2(lastError().contains(loadError), qPrintable(lastError()));
     } else {
-        QVERIFY2(control.lastError().isEmpty(), qPrintable(control.lastError()));
-        QCOMPARE(selected->Count(), 9);
-        clickRow(employees, u"101"_qs);
-        QTest::mouseClick(control.findChild<QPushButton *>(u"cmdAdd"_qs), Qt::LeftButton);
-        QTest::mouseClick(commit, Qt::LeftButton);
-        g_log.append(control.lastError());
+        QVERIFY2(lastError().isEmpty(), qPrintable(lastError()));
+        QCOMPARE(e.lstSelectedEmployees->Count(), 9);
+        Editor::clickRow(e.lstEmployees, u"101"_qs);
+        QTest::mouseClick(e.cmdAdd, Qt::LeftButton);
+        QTest::mouseClick(e.cmdCommit, Qt::LeftButton);
 
         const QVariant linked = db.scalar(u"SELECT count(*) FROM VendorEmployeeCrossReference "
                                           "WHERE VendorID = 17 AND EmployeeID = 101"_qs);
         QCOMPARE(linked.toLongLong(), saveError.isEmpty() ? 1 : 0);
-        QVERIFY2(control.lastError().contains(saveError), qPrintable(control.lastError()));
+        QVERIFY2(lastError().contains(saveError), qPrintable(lastError()));
         // Saved: reloaded, unchanged. Not saved: the pending link kept, ready to commit again.
-        QCOMPARE(selected->FindItem(u"101"_qs).SubItems(2),
+        QCOMPARE(e.lstSelectedEmployees->FindItem(u"101"_qs).SubItems(2),
                  saveError.isEmpty() ? u"000101"_qs : u"000101N"_qs);
-        QCOMPARE(commit->isEnabled(), !saveError.isEmpty());
+        QCOMPARE(e.cmdCommit->isEnabled(), !saveError.isEmpty());
     }
     QCOMPARE(nginx.requests(), logged);
     for (const auto &box : boxes.boxes())
@@ -204,60 +257,47 @@ void tst_BehindNginx::loadAndCommit()
     QVERIFY(!g_log.join(u'\n').contains(kPassword));
 }
 
-void tst_BehindNginx::documentEncodings_data()
-{
-    QTest::addColumn<QString>("folder"); // "header/" sends charset=windows-1252
-    QTest::addColumn<QString>("declaration");
-    QTest::addColumn<QByteArray>("encoding");
-    QTest::addColumn<QString>("name"); // empty: the load fails for the encoding
-
-    const QString latin = u"Zo\u00eb \u00c5ngstr\u00f6m"_qs;
-    const QString western = u"\u20acuro \u0160ef \u201cSe\u00f1or\u201d"_qs;
-    const auto declared = [](const char *label) {
-        return QStringLiteral("<?xml version=\"1.0\" encoding=\"%1\"?>").arg(QLatin1String(label));
-    };
-    QTest::newRow("UTF-16 with BOM") << u"doc/"_qs << declared("UTF-16") << QByteArray("UTF-16")
-                                     << u"\u0141ukasz \u00c5s \u20ac"_qs;
-    QTest::newRow("ISO-8859-1") << u"doc/"_qs << declared("ISO-8859-1") << QByteArray("ISO-8859-1")
-                                << latin;
-    QTest::newRow("windows-1252") << u"doc/"_qs << declared("windows-1252")
-                                  << QByteArray("windows-1252") << western;
-    QTest::newRow("charset only in the header")
-        << u"header/"_qs << u"<?xml version=\"1.0\"?>"_qs << QByteArray("windows-1252") << western;
-    QTest::newRow("unknown encoding")
-        << u"doc/"_qs << declared("x-no-such-charset") << QByteArray("windows-1252") << QString();
-}
-
 void tst_BehindNginx::documentEncodings()
 {
-    QFETCH(QString, folder);
-    QFETCH(QString, declaration);
-    QFETCH(QByteArray, encoding);
-    QFETCH(QString, name);
-
-    QString text = QString::fromUtf8(employeeDocument(1, 0, {{u"7"_qs, name}}, {}));
-    text.replace(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>"_qs, declaration);
-    QStringEncoder encoder(encoding.constData(), QStringEncoder::Flag::WriteBom);
+    const QString western = u"\u20acuro \u0160ef \u201cSe\u00f1or\u201d"_qs;
+    const struct
+    {
+        const char *folder; // under header/ the answer says charset=windows-1252
+        const char *declared;
+        const char *encoding;
+        QString name; // empty: the load fails for the encoding
+    } documents[] = {
+        {"utf16", "UTF-16", "UTF-16", u"\u0141ukasz \u00c5s \u20ac"_qs},
+        {"latin1", "ISO-8859-1", "ISO-8859-1", u"Zo\u00eb \u00c5ngstr\u00f6m"_qs},
+        {"cp1252", "windows-1252", "windows-1252", western},
+        {"header/only", nullptr, "windows-1252", western},
+        {"unknown", "x-no-such-charset", "windows-1252", u"Ann"_qs},
+    };
     Nginx nginx;
-    QVERIFY(nginx.write(u"www/"_qs + folder + u"VendorEmployee.asp"_qs, encoder.encode(text)));
+    for (const auto &doc : documents) {
+        QString text = QString::fromUtf8(employeeDocument(1, 0, {{u"7"_qs, doc.name}}, {}));
+        text.replace(u"encoding=\"UTF-8\""_qs,
+                     doc.declared ? u"encoding=\"%1\""_qs.arg(QLatin1String(doc.declared))
+                                  : QString());
+        QStringEncoder encoder(doc.encoding, QStringEncoder::Flag::WriteBom);
+        QVERIFY(nginx.write(u"www/%1/VendorEmployee.asp"_qs.arg(QLatin1String(doc.folder)),
+                            encoder.encode(text)));
+    }
     QVERIFY2(nginx.start(server(u"listen 127.0.0.1:@HTTP@; root @DIR@/www; types { } default_type "
                                 "text/xml; location /header/ { default_type \"text/xml; "
                                 "charset=windows-1252\"; }"_qs)),
-             qPrintable(nginx.error()));
+             nginx.error().constData());
 
-    VendorEmployee control;
-    control.setVendorID(u"12"_qs);
-    control.setServerName(
-        u"http://127.0.0.1:%1/%2"_qs.arg(nginx.httpPort()).arg(folder.chopped(1)));
-    auto *employees = control.findChild<ListView *>(u"lstEmployees"_qs);
-    if (name.isEmpty()) {
-        QCOMPARE(employees->Count(), 0);
-        QVERIFY2(control.lastError().contains(u"unknown document encoding"_qs),
-                 qPrintable(control.lastError()));
-    } else {
-        QVERIFY2(control.lastError().isEmpty(), qPrintable(control.lastError()));
-        QCOMPARE(employees->Count(), 1);
-        QCOMPARE(employees->Item(1).SubItems(1), name);
+    for (const auto &doc : documents) {
+        Editor e;
+        e.control->setVendorID(u"12"_qs);
+        e.control->setServerName(
+            u"http://127.0.0.1:%1/%2"_qs.arg(nginx.ports[0]).arg(QLatin1String(doc.folder)));
+        const bool known = QByteArray(doc.folder) != "unknown";
+        QVERIFY2(e.control->lastError().isEmpty() == known, qPrintable(e.control->lastError()));
+        QCOMPARE(e.lstEmployees->Count(), known ? 1 : 0);
+        if (known)
+            QCOMPARE(e.lstEmployees->Item(1).SubItems(1), doc.name);
     }
 }
 
