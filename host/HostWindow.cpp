@@ -21,6 +21,27 @@ namespace {
 const QString lastServerKey = QStringLiteral("last/server");
 const QString lastVendorKey = QStringLiteral("last/vendorID");
 
+// The server as text with the password of its user information left out: what is shown and
+// remembered. Read by hand, so that a text no URL can be made of loses its password too.
+QString withoutPassword(const QString &server)
+{
+    const qsizetype schemeEnd = server.indexOf(QLatin1String("://"));
+    if (schemeEnd < 0)
+        return server;
+    const qsizetype start = schemeEnd + 3;
+    qsizetype end = server.size();
+    for (const QChar stop : {QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = server.indexOf(stop, start);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    const qsizetype at = server.lastIndexOf(QLatin1Char('@'), end - 1);
+    const qsizetype colon = server.indexOf(QLatin1Char(':'), start);
+    if (at < start || colon < 0 || colon > at)
+        return server;
+    return server.left(colon) + server.mid(at);
+}
+
 } // namespace
 
 HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
@@ -97,13 +118,21 @@ bool HostWindow::load()
         showProblem(tr("Loading failed: %1").arg(QString::fromUtf8(e.what())));
         return false;
     }
-    statusBar()->showMessage(
-        tr("Vendor %1 from %2").arg(m_vendorId->text().trimmed(), m_server->text()));
-    // An unattended run (a screenshot) leaves the user's remembered choice alone.
+    const QString server = withoutPassword(m_server->text());
+    // The control says nothing of a failed load; its lastError says why the lists are empty.
+    const QString error = m_control->lastError();
+    if (error.isEmpty()) {
+        statusBar()->showMessage(tr("Vendor %1 from %2").arg(m_vendorId->text().trimmed(), server));
+    } else {
+        statusBar()->showMessage(tr("Not loaded: %1").arg(error));
+        std::fprintf(stderr, "vendoremp-host: not loaded: %s\n", error.toLocal8Bit().constData());
+    }
+    // An unattended run (a screenshot) leaves the user's remembered choice alone. The password
+    // is never written to disk: the user types it again.
     if (m_interactive) {
         QSettings settings;
         settings.setValue(lastVendorKey, m_vendorId->text().trimmed());
-        settings.setValue(lastServerKey, m_server->text());
+        settings.setValue(lastServerKey, server);
     }
     return true;
 }

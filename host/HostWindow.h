@@ -30,7 +30,9 @@ public:
 
     /// Sets the control's vendor, then its server, which loads it: the order a host must keep.
     /// Returns false when the control refused the vendor ID; the lists are then left as they were.
-    /// A load that went through is remembered for the next start.
+    /// The status line shows the vendor and server loaded, or the control's lastError when the
+    /// load failed. A load that went through is remembered for the next start, the server
+    /// without its password.
     bool load();
 
     KavriVendorEmp::VendorEmployee *control() const { return m_control; }

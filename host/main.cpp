@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QPixmap>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,14 +26,37 @@ int main(int argc, char **argv)
         QStringLiteral("vendor-id"), QStringLiteral("Vendor ID to fill in."), QStringLiteral("N"));
     const QCommandLineOption serverOption(
         QStringLiteral("server"),
-        QStringLiteral("Server URL prefix to fill in; the window then loads at once."),
+        QStringLiteral("Server URL prefix to fill in; the window then loads at once. "
+                       "http(s)://user:password@host/... logs in with HTTP Basic."),
         QStringLiteral("URL"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
         QStringLiteral("Render the window to this PNG once the load has ended, then exit."),
         QStringLiteral("FILE"));
-    parser.addOptions({vendorOption, serverOption, screenshotOption});
+    const QCommandLineOption caOption(
+        QStringLiteral("ca-file"),
+        QStringLiteral("Also trust the CA certificates (PEM or DER) in this file for https "
+                       "servers, beside the system's."),
+        QStringLiteral("FILE"));
+    parser.addOptions({vendorOption, serverOption, screenshotOption, caOption});
     parser.process(app);
+
+    // The control's network managers take the default TLS configuration: adding the site's CA
+    // there, before the first load, is how a host trusts it.
+    if (parser.isSet(caOption)) {
+        const QString file = parser.value(caOption);
+        QList<QSslCertificate> cas = QSslCertificate::fromPath(file, QSsl::Pem);
+        if (cas.isEmpty())
+            cas = QSslCertificate::fromPath(file, QSsl::Der);
+        if (cas.isEmpty()) {
+            std::fprintf(stderr, "vendoremp-host: no certificate in %s\n",
+                         file.toLocal8Bit().constData());
+            return 2;
+        }
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(cas);
+        QSslConfiguration::setDefaultConfiguration(tls);
+    }
 
     vendoremp::host::HostWindow window;
     // Options override what the window remembered.

@@ -51,6 +51,11 @@ QString VendorEmployee::urlEncode(const QString &theData) const
     return formUrlEncode(theData);
 }
 
+QString VendorEmployee::lastError() const
+{
+    return d->m_lastError;
+}
+
 QSize VendorEmployee::sizeHint() const
 {
     // fraMain is 8745 x 5310 twips and starts 90 twips above the top edge.

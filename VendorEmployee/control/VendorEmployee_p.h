@@ -57,6 +57,9 @@ public:
     // VendorID set after a load cannot turn one vendor's edits into another vendor's links.
     std::int32_t m_loadedVendorID = 0;
 
+    // Why the last load or save failed; empty after one that worked.
+    QString m_lastError;
+
     // Widgets (control/Layout.cpp builds them).
     QGroupBox *fraMain = nullptr;
     QPushButton *cmdCommit = nullptr;
@@ -140,7 +143,8 @@ public:
 
     // saving/Commit.cpp
     void cmdCommit_Click();
-    void SaveToDatabase();
+    // True when the save worked: nothing to post, or the post completed (state 12).
+    bool SaveToDatabase();
     // saving/PostCompletion.cpp
     void Inet1_StateChanged(int state);
 };

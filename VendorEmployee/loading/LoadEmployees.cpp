@@ -1,5 +1,6 @@
 #include "control/VendorEmployee_p.h"
 
+#include "platform/HttpExchange.h"
 #include "platform/Widgets.h"
 
 #include <QProgressBar>
@@ -19,7 +20,18 @@ QString loadUrl(const QString &serverName, std::int32_t vendorID)
 
 void VendorEmployeePrivate::LoadEmployees(std::int32_t vendorID, const QString &serverName)
 {
-    // A failed load ends silently: what it did so far stays, only the pointer comes back.
+    // A failed load ends silently for the user: what it did so far stays, only the pointer comes
+    // back. Its cause goes to the log and to lastError.
+    QString url;
+    const auto failed = [&](const QString &what) {
+        const QString fetchError = m_document ? m_document->errorString() : QString();
+        m_lastError = !fetchError.isEmpty()
+                          ? fetchError
+                          : platform::withoutPassword(url).simplified() +
+                                QStringLiteral(": the employee document: ") + what;
+        qCWarning(lcVendorEmployee, "load failed: %s", qUtf8Printable(m_lastError));
+        setMousePointer(platform::vbDefault);
+    };
     try {
         cmdCommit->setEnabled(false);
         setMousePointer(platform::vbHourglass);
@@ -32,15 +44,19 @@ void VendorEmployeePrivate::LoadEmployees(std::int32_t vendorID, const QString &
         m_document = std::make_unique<platform::XmlDocument>();
         m_document->setAsync(false);
         // Whether the fetch worked shows at the first read of the document.
-        m_document->load(loadUrl(m_serverName, m_vendorID));
+        url = loadUrl(m_serverName, m_vendorID);
+        m_document->load(url);
         ReadEmployeeCounts();
         LoadNonSelectedEmployees();
         LoadSelectedEmployees();
         m_document.reset();
         prbLoad->setValue(0);
         setMousePointer(platform::vbDefault);
+        m_lastError.clear();
+    } catch (const std::exception &e) {
+        failed(QString::fromUtf8(e.what()));
     } catch (...) {
-        setMousePointer(platform::vbDefault);
+        failed(QStringLiteral("an unknown failure"));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Transfer.h"
 
+#include "platform/HttpExchange.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -37,8 +39,7 @@ struct Inet::Private
 {
     explicit Private(Inet *q, std::chrono::milliseconds timeout) : q(q), timeout(timeout) {}
 
-    void start(QNetworkReply *newReply);
-    void onReadyRead();
+    void start(std::unique_ptr<HttpExchange> newExchange);
     void onFinished();
     // Every state is emitted from a queued call of the component's own, never from inside a
     // reply's signal: a handler may then process events, or even destroy the component, safely.
@@ -48,64 +49,57 @@ struct Inet::Private
     Inet *const q;
     const std::chrono::milliseconds timeout;
     QNetworkAccessManager manager;
-    QPointer<QNetworkReply> reply;
+    std::unique_ptr<HttpExchange> exchange; // both go before the manager
+    std::unique_ptr<HttpExchange> finishedExchange;
+    QString error;
+    QString credentials; // user and password of the last request, to drop the manager's cache
     bool executing = false;
     bool finished = false; // the reply is over and its whole body buffered
-    bool tooLarge = false;
     QByteArray body;
     qsizetype readPosition = 0;
     QStringDecoder decoder{QStringDecoder::Utf8};
     bool flushed = false;
 };
 
-void Inet::Private::start(QNetworkReply *newReply)
+void Inet::Private::start(std::unique_ptr<HttpExchange> newExchange)
 {
-    reply = newReply;
+    finishedExchange.reset();
+    exchange = std::move(newExchange);
+    error.clear();
     executing = true;
     finished = false;
-    tooLarge = false;
     body.clear();
     readPosition = 0;
     decoder = QStringDecoder(QStringDecoder::Utf8);
     flushed = false;
 
-    QObject::connect(reply, &QNetworkReply::readyRead, q, [this] { onReadyRead(); });
-    QObject::connect(reply, &QNetworkReply::finished, q, [this] { onFinished(); });
-    QObject::connect(reply, &QNetworkReply::uploadProgress, q,
-                     [this, sent = false](qint64 done, qint64 total) mutable {
-                         if (!sent && total > 0 && done == total) {
-                             sent = true;
-                             post(icRequestSent);
-                         }
+    // Bound to the exchange, so that nothing reaches this component once the exchange is gone.
+    HttpExchange *const context = exchange.get();
+    QObject::connect(context, &HttpExchange::requestStarted, q,
+                     [this, context](QNetworkReply *reply) {
+                         QObject::connect(reply, &QNetworkReply::uploadProgress, context,
+                                          [this, sent = false](qint64 done, qint64 total) mutable {
+                                              if (!sent && total > 0 && done == total) {
+                                                  sent = true;
+                                                  post(icRequestSent);
+                                              }
+                                          });
+                         QObject::connect(reply, &QNetworkReply::metaDataChanged, context,
+                                          [this] { post(icReceivingResponse); });
                      });
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, q,
-                     [this] { post(icReceivingResponse); });
+    QObject::connect(exchange.get(), &HttpExchange::finished, q, [this] { onFinished(); });
     post(icRequesting);
-}
-
-void Inet::Private::onReadyRead()
-{
-    body += reply->readAll();
-    if (body.size() > kMaxReplyBytes && !tooLarge) {
-        tooLarge = true;
-        reply->abort(); // finishes the reply, with the failure recorded above
-    }
+    exchange->start();
 }
 
 void Inet::Private::onFinished()
 {
-    if (reply->isOpen()) // an aborted reply (a timeout) is closed
-        body += reply->readAll();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int code = status.isValid() ? status.toInt() : 0;
-    const bool ok =
-        !tooLarge && reply->error() == QNetworkReply::NoError && code >= 200 && code < 300;
-    if (!ok)
-        body.clear();
+    error = exchange->failure();
+    body = exchange->body();
     finished = true;
-    reply->disconnect(q);
-    reply->deleteLater();
-    reply.clear();
+    const bool ok = error.isEmpty();
+    // Not deleted inside a signal of its own: kept until the next request or the component goes.
+    finishedExchange = std::move(exchange);
     post(icResponseReceived);
     QMetaObject::invokeMethod(
         q, [this, ok] { deliverFinal(ok ? icResponseCompleted : icError); }, Qt::QueuedConnection);
@@ -134,9 +128,9 @@ Inet::Inet(QObject *parent, std::chrono::milliseconds transferTimeout)
 Inet::~Inet()
 {
     // Nothing of this component may be called back while it goes away.
-    if (d->reply) {
-        d->reply->disconnect(this);
-        d->reply->abort();
+    if (d->exchange) {
+        d->exchange->disconnect(this);
+        d->exchange.reset();
     }
 }
 
@@ -146,24 +140,17 @@ void Inet::Execute(const QString &url, const QString &operation, const QByteArra
     if (d->executing)
         throw TransferError("a request is still running");
 
-    const QUrl target(url, QUrl::StrictMode);
-    const QString scheme = target.scheme().toLower();
-    if (!target.isValid() || target.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-        throw TransferError("not an http or https URL: " + url.toStdString());
+    const HttpTarget target(url);
+    if (!target.isValid())
+        throw TransferError(target.error.toStdString());
 
     const bool isPost = operation.compare(QLatin1String("Post"), Qt::CaseInsensitive) == 0;
     const bool isGet = operation.compare(QLatin1String("Get"), Qt::CaseInsensitive) == 0;
     if (!isPost && !isGet)
         throw TransferError("unsupported operation: " + operation.toStdString());
 
-    QNetworkRequest request(target);
+    QNetworkRequest request;
     request.setTransferTimeout(int(d->timeout.count()));
-    // A post carries statements for this server alone: a redirect fails it rather than sending
-    // them on to another host (or, for 301 to 303, silently turning them into a GET).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         isPost ? QNetworkRequest::ManualRedirectPolicy
-                                : QNetworkRequest::SameOriginRedirectPolicy);
     const auto lines = QStringView(headers).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (QStringView line : lines) {
         line = line.trimmed();
@@ -176,7 +163,21 @@ void Inet::Execute(const QString &url, const QString &operation, const QByteArra
                              line.mid(colon + 1).trimmed().toLatin1());
     }
 
-    d->start(isPost ? d->manager.post(request, data) : d->manager.get(request));
+    // Credentials the manager remembers from an earlier 401 must not stand in for new ones.
+    const QString credentials = target.user + QLatin1Char(':') + target.password;
+    if (credentials != d->credentials) {
+        d->manager.clearAccessCache();
+        d->credentials = credentials;
+    }
+    // A post carries statements for this server alone: the exchange follows no redirect to
+    // another host, and none that would turn the post into a GET.
+    d->start(
+        std::make_unique<HttpExchange>(&d->manager, target, request, isPost, data, kMaxReplyBytes));
+}
+
+QString Inet::errorString() const
+{
+    return d->error;
 }
 
 bool Inet::StillExecuting() const

@@ -52,10 +52,11 @@ public:
     ~Inet() override;
 
     /// Starts the request and returns at once. operation is "Post" (or "Get"); headers is
-    /// "Name: value" lines separated by CR LF (or LF). Every state, the last one included, is
-    /// emitted from the event loop, never from inside this call.
+    /// "Name: value" lines separated by CR LF (or LF). The URL is read as HttpTarget reads it,
+    /// its redirects and credentials handled as HttpExchange handles them. Every state, the last
+    /// one included, is emitted from the event loop, never from inside this call.
     /// @throws TransferError while a request is still running, or for a URL or operation it
-    /// cannot carry out.
+    /// cannot carry out; its text names the URL without its password.
     void Execute(const QString &url, const QString &operation, const QByteArray &data,
                  const QString &headers);
     /// True from the start of a request until the handlers of its final state (11 or 12) have
@@ -65,6 +66,9 @@ public:
     /// across piece boundaries; dataType 0 = text, the only type supported. The empty text once
     /// the whole body has been read. A failed request has no body to read.
     QString GetChunk(int size, int dataType);
+    /// Why the last request failed (state 11), in one line; empty while one runs and after one
+    /// that completed.
+    QString errorString() const;
 
 Q_SIGNALS:
     void StateChanged(int state);

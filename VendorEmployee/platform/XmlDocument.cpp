@@ -1,9 +1,13 @@
 #include "platform/XmlDocument.h"
 
+#include "platform/HttpExchange.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -11,6 +15,7 @@
 #include <pugixml.hpp>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace KavriVendorEmp::platform {
@@ -27,69 +32,122 @@ bool isText(const pugi::xml_node &n)
     return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
 }
 
-/// The body of a successful (2xx) answer to a GET of url, or nothing. Runs on a thread of its
-/// own, with its own network manager and event loop, so that the calling thread can simply
-/// wait for it: no event of the caller runs meanwhile, as a nested event loop would allow.
-bool fetch(const QUrl &url, const XmlDocument::Limits &limits, QByteArray &body)
+/// The body of a successful (2xx) answer to a GET of the target and its Content-Type; otherwise
+/// false with the cause in `error`. Runs on a thread of its own, with its own network manager
+/// and event loop, so that the calling thread can simply wait for it: no event of the caller runs
+/// meanwhile, as a nested event loop would allow.
+bool fetch(const HttpTarget &target, const XmlDocument::Limits &limits, QByteArray &body,
+           QByteArray &contentType, QString &error)
 {
-    const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        return false;
-
-    bool ok = false;
     std::unique_ptr<QThread> worker(QThread::create([&] {
         QNetworkAccessManager manager;
-        QNetworkRequest request(url);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::SameOriginRedirectPolicy);
+        QNetworkRequest request;
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                              QNetworkRequest::AlwaysNetwork);
         request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-
-        QNetworkReply *reply = manager.get(request);
-        bool refused = false;
-        const auto refuse = [&] {
-            refused = true;
-            reply->abort();
-        };
+        HttpExchange exchange(&manager, target, request, false, QByteArray(), limits.maxBytes);
 
         QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, [&] {
-            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > limits.maxBytes)
-                refuse();
-        });
-        // Read as it arrives, so that the count is known at every step and the size limit
-        // stops a transfer that has no announced length.
-        QObject::connect(reply, &QNetworkReply::readyRead, [&] {
-            body += reply->readAll();
-            if (body.size() > limits.maxBytes)
-                refuse();
-        });
-        // A deadline for the whole transfer: the request's own transfer timeout restarts with
-        // every byte, so a server sending slowly would never meet it.
+        QObject::connect(&exchange, &HttpExchange::finished, &loop, &QEventLoop::quit);
+        // A deadline for the whole transfer, redirects included: a transfer timeout restarts
+        // with every byte, so a server sending slowly would never meet it.
         QTimer deadline;
         deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, reply, refuse);
+        QObject::connect(&deadline, &QTimer::timeout, &exchange, [&] {
+            exchange.abort(QStringLiteral("no complete answer within %1 ms")
+                               .arg(qint64(limits.transferTimeout.count())));
+        });
         deadline.start(limits.transferTimeout);
-
-        if (!reply->isFinished())
+        exchange.start();
+        if (!exchange.isFinished())
             loop.exec();
         deadline.stop();
 
-        if (!refused && reply->error() == QNetworkReply::NoError) {
-            body += reply->readAll();
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            ok = status >= 200 && status <= 299 && body.size() <= limits.maxBytes;
-        }
-        delete reply;
+        error = exchange.failure();
+        body = exchange.body();
+        contentType = exchange.contentType();
     }));
     worker->start();
     worker->wait();
-    if (!ok)
-        body.clear();
-    return ok;
+    return error.isEmpty();
+}
+
+bool hasByteOrderMark(const QByteArray &b)
+{
+    return b.startsWith("\xEF\xBB\xBF") || b.startsWith("\xFE\xFF") || b.startsWith("\xFF\xFE") ||
+           b.startsWith(QByteArrayView("\0\0\xFE\xFF", 4));
+}
+
+// The charset parameter of a Content-Type value, unquoted; empty without one.
+QByteArray charsetOf(const QByteArray &contentType)
+{
+    const QList<QByteArray> parts = contentType.split(';');
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QByteArray part = parts.at(i).trimmed();
+        const qsizetype equals = part.indexOf('=');
+        if (equals < 0 || part.left(equals).trimmed().toLower() != "charset")
+            continue;
+        QByteArray value = part.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        return value;
+    }
+    return QByteArray();
+}
+
+// The encoding named by an XML declaration in an ASCII-compatible encoding; empty without one.
+QByteArray declaredEncoding(const QByteArray &bytes)
+{
+    if (!bytes.startsWith("<?xml"))
+        return QByteArray();
+    const qsizetype end = bytes.indexOf("?>");
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(\sencoding\s*=\s*(["'])([A-Za-z0-9._:-]{1,64})\1)"));
+    const QRegularExpressionMatch match =
+        pattern.match(QString::fromLatin1(bytes.left(end < 0 ? 512 : end)));
+    return match.hasMatch() ? match.captured(2).toLatin1() : QByteArray();
+}
+
+// The encoding pugixml is to read the bytes in. pugixml knows the UTFs and Latin-1; a document in
+// any other encoding is converted to UTF-8 here first. Nothing (with the cause in `error`) for an
+// encoding no decoder knows or bytes that are not valid in theirs: better no list than names
+// shown corrupted.
+std::optional<pugi::xml_encoding> readableEncoding(QByteArray &bytes, const QByteArray &contentType,
+                                                   QString &error)
+{
+    if (hasByteOrderMark(bytes))
+        return pugi::encoding_auto;
+    QByteArray label = charsetOf(contentType);
+    if (label.isEmpty())
+        label = declaredEncoding(bytes);
+    const QByteArray name = label.toLower();
+    if (name.isEmpty() || name == "utf-16" || name == "utf-32")
+        return pugi::encoding_auto; // pugixml tells these by the first characters
+    if (name == "utf-8" || name == "utf8")
+        return pugi::encoding_utf8;
+    if (name == "utf-16le")
+        return pugi::encoding_utf16_le;
+    if (name == "utf-16be")
+        return pugi::encoding_utf16_be;
+    if (name == "utf-32le")
+        return pugi::encoding_utf32_le;
+    if (name == "utf-32be")
+        return pugi::encoding_utf32_be;
+    if (name == "iso-8859-1" || name == "latin1")
+        return pugi::encoding_latin1;
+
+    QStringDecoder decoder(label.constData());
+    if (!decoder.isValid()) {
+        error = QStringLiteral("unknown document encoding \"%1\"").arg(QString::fromLatin1(label));
+        return std::nullopt;
+    }
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        error = QStringLiteral("the document is not valid %1").arg(QString::fromLatin1(label));
+        return std::nullopt;
+    }
+    bytes = text.toUtf8();
+    return pugi::encoding_utf8;
 }
 
 /// What the parser lets through but XML forbids at the top: more than one root element, text
@@ -217,14 +275,30 @@ XmlDocument::~XmlDocument() = default;
 bool XmlDocument::load(const QString &url)
 {
     m_doc.reset();
-    QByteArray body;
-    if (!fetch(QUrl(url), m_limits, body))
+    const HttpTarget target(url);
+    if (!target.isValid()) {
+        m_error = target.error;
         return false;
-    return loadXml(body);
+    }
+    QByteArray body;
+    QByteArray contentType;
+    if (!fetch(target, m_limits, body, contentType, m_error))
+        return false;
+    if (loadXml(body, contentType))
+        return true;
+    m_error = target.shown + QStringLiteral(": ") + m_error;
+    return false;
 }
 
-bool XmlDocument::loadXml(const QByteArray &bytes)
+bool XmlDocument::loadXml(const QByteArray &original, const QByteArray &contentType)
 {
+    m_doc.reset();
+    m_error.clear();
+    QByteArray bytes = original;
+    const std::optional<pugi::xml_encoding> encoding =
+        readableEncoding(bytes, contentType, m_error);
+    if (!encoding)
+        return false;
     auto doc = std::make_unique<pugi::xml_document>();
     // Whitespace-only text is dropped (no parse_ws_pcdata). The DOCTYPE is parsed only to be
     // inspected, and the fragment mode keeps text outside the root, which only so can be
@@ -232,9 +306,15 @@ bool XmlDocument::loadXml(const QByteArray &bytes)
     constexpr unsigned options = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
                                  pugi::parse_doctype | pugi::parse_fragment;
     const pugi::xml_parse_result result =
-        doc->load_buffer(bytes.constData(), size_t(bytes.size()), options, pugi::encoding_auto);
-    if (!result || !acceptTopLevel(*doc)) {
-        m_doc.reset();
+        doc->load_buffer(bytes.constData(), size_t(bytes.size()), options, *encoding);
+    if (!result) {
+        m_error = QStringLiteral("not well-formed XML at byte %1: %2")
+                      .arg(qint64(result.offset))
+                      .arg(QString::fromLatin1(result.description()));
+        return false;
+    }
+    if (!acceptTopLevel(*doc)) {
+        m_error = QStringLiteral("not one XML document");
         return false;
     }
     m_doc = std::move(doc);

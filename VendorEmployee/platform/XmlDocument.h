@@ -94,13 +94,19 @@ public:
     bool async() const { return m_async; }
     void setAsync(bool async) { m_async = async; }
 
-    /// Fetches (http and https only) and parses. Returns false, leaving no root element, when
-    /// the URL cannot be fetched (network error, non-2xx status, the transfer not done within
-    /// the timeout, over the size limit, a redirect to another scheme, host or port) or the
-    /// answer is not well-formed XML.
+    /// Fetches (http and https only; the URL read as HttpTarget reads it) and parses. Returns
+    /// false, leaving no root element and saying why in errorString(), when the URL cannot be
+    /// fetched (network or TLS error, non-2xx status, the transfer not done within the timeout,
+    /// over the size limit, a redirect HttpExchange refuses) or the answer is not well-formed XML
+    /// in an encoding it names or implies.
     bool load(const QString &url);
-    /// Parses a document held in memory, with the same rules as load.
-    bool loadXml(const QByteArray &bytes);
+    /// Parses a document held in memory, with the same rules as load. The encoding is the one a
+    /// byte order mark gives, else the charset of contentType (the answer's Content-Type), else
+    /// the XML declaration's; without any of them UTF-8, or UTF-16 or UTF-32 told by the bytes.
+    bool loadXml(const QByteArray &bytes, const QByteArray &contentType = QByteArray());
+
+    /// Why the last load or loadXml failed; empty after one that worked.
+    QString errorString() const { return m_error; }
 
     /// The root element, or nothing.
     XmlNode documentElement() const;
@@ -109,6 +115,7 @@ private:
     Limits m_limits;
     bool m_async = true;
     std::unique_ptr<pugi::xml_document> m_doc;
+    QString m_error;
 };
 
 } // namespace KavriVendorEmp::platform

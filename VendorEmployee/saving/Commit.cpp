@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <array>
+
 namespace KavriVendorEmp {
 
 namespace {
@@ -28,25 +30,44 @@ void saveFailed(const QPointer<VendorEmployee> &control)
 
 void VendorEmployeePrivate::cmdCommit_Click()
 {
-    cmdAdd->setEnabled(false);
-    cmdAddAll->setEnabled(false);
-    cmdDelete->setEnabled(false);
-    cmdRemoveAll->setEnabled(false);
-    cmdCommit->setEnabled(false);
+    const std::array<QPushButton *, 5> buttons{cmdAdd, cmdAddAll, cmdDelete, cmdRemoveAll,
+                                               cmdCommit};
+    std::array<bool, 5> wereEnabled{};
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        wereEnabled[i] = buttons[i]->isEnabled();
+        buttons[i]->setEnabled(false);
+    }
 
     // The save's wait runs the host's events: the control may be gone when it returns.
     const QPointer<VendorEmployee> alive(q);
-    SaveToDatabase();
+    const bool saved = SaveToDatabase();
     if (!alive)
         return;
 
     prbLoad->setValue(0);
-    LoadEmployees(m_vendorID, QString());
+    if (saved) {
+        LoadEmployees(m_vendorID, QString());
+        return;
+    }
+    // A reload now would replace the pending changes with the server's state: after a network
+    // blip the user's work would be gone. The rows keep their change codes instead, and the
+    // buttons come back as they were, so that the commit can simply be tried again.
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        buttons[i]->setEnabled(wereEnabled[i]);
+    setMousePointer(platform::vbDefault);
 }
 
-void VendorEmployeePrivate::SaveToDatabase()
+bool VendorEmployeePrivate::SaveToDatabase()
 {
     const QPointer<VendorEmployee> alive(q);
+    const auto failed = [&](const QString &cause) {
+        if (alive) {
+            m_lastError = cause;
+            qCWarning(lcVendorEmployee, "save failed: %s", qUtf8Printable(cause));
+        }
+        saveFailed(alive);
+        return false;
+    };
     try {
         QStringList statements{QString()};
         setMousePointer(platform::vbHourglass);
@@ -92,16 +113,21 @@ void VendorEmployeePrivate::SaveToDatabase()
             while (alive && Inet1->StillExecuting())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             if (!alive)
-                return;
+                return false;
+            // The completion handler has told the user already (state 11).
+            m_lastError = Inet1->errorString();
+            if (!m_lastError.isEmpty())
+                qCWarning(lcVendorEmployee, "save failed: %s", qUtf8Printable(m_lastError));
+        } else {
+            m_lastError.clear();
         }
         // A host calling this directly must not be left with the hourglass.
         setMousePointer(platform::vbDefault);
+        return m_lastError.isEmpty();
     } catch (const std::exception &e) {
-        qCWarning(lcVendorEmployee, "SaveToDatabase failed: %s", e.what());
-        saveFailed(alive);
+        return failed(QString::fromUtf8(e.what()));
     } catch (...) {
-        qCWarning(lcVendorEmployee, "SaveToDatabase failed");
-        saveFailed(alive);
+        return failed(QStringLiteral("an unknown failure"));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +24,8 @@ private Q_SLOTS:
     void loadIsOfferedAtNextStart_data();
     void loadIsOfferedAtNextStart();
     void refusedVendorIsNotRemembered();
+    void passwordIsNeitherShownNorStored_data();
+    void passwordIsNeitherShownNorStored();
 
 private:
     static QString field(HostWindow &w, const char *name)
@@ -104,6 +107,39 @@ void tst_HostSettings::refusedVendorIsNotRemembered()
     HostWindow next;
     QCOMPARE(field(next, "hostVendorID"), QStringLiteral("12"));
     QCOMPARE(field(next, "hostServer"), server.baseUrl());
+}
+
+void tst_HostSettings::passwordIsNeitherShownNorStored_data()
+{
+    QTest::addColumn<bool>("reachable");
+    QTest::newRow("loaded") << true;
+    QTest::newRow("not loaded: the status line says why") << false;
+}
+
+void tst_HostSettings::passwordIsNeitherShownNorStored()
+{
+    QFETCH(bool, reachable);
+    kvetest::FixtureServer server;
+    server.serveXml(QStringLiteral("/VendorEmployee.asp"),
+                    kvetest::employeeDocument(1, 0, {{"7", "Alice"}}, {}));
+    const QString host = reachable ? QStringLiteral("127.0.0.1:%1").arg(server.port())
+                                   : QStringLiteral("127.0.0.1:1");
+    {
+        HostWindow first; // interactive: it remembers the server
+        first.setVendorIdText(QStringLiteral("12"));
+        first.setServerText(QStringLiteral("http://kve:s3cret@") + host);
+        QVERIFY(first.load());
+        const QString status = first.statusBar()->currentMessage();
+        QVERIFY2(status.startsWith(reachable ? QStringLiteral("Vendor 12 from http://kve@")
+                                             : QStringLiteral("Not loaded: http://kve@")),
+                 qPrintable(status));
+        QCOMPARE(first.control()->property("lastError").toString().isEmpty(), reachable);
+    }
+    QFile stored(QSettings().fileName());
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QVERIFY(!stored.readAll().contains("s3cret"));
+    HostWindow next;
+    QCOMPARE(field(next, "hostServer"), QStringLiteral("http://kve@") + host);
 }
 
 QTEST_MAIN(tst_HostSettings)
