@@ -80,6 +80,8 @@ public:
     }
     QVariant data(const QModelIndex &index, int role) const override
     {
+        if (role == Qt::AccessibleDescriptionRole)
+            return noteOf(index);
         if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_live)
             return {};
         return rowAt(index.row())->column(index.column());
@@ -148,6 +150,7 @@ public:
     void userCurrentChanged(const QModelIndex &current);
 
     QStringList m_headers;
+    ListView::RowNote m_rowNote;
 
 private:
     // Marks our own changes to the selection model, so that its signals are not taken for user
@@ -168,6 +171,7 @@ private:
     };
 
     QItemSelectionModel *selection() const { return m_view->selectionModel(); }
+    QVariant noteOf(const QModelIndex &index) const;
 
     bool before(const ListRow *a, const ListRow *b) const
     {

@@ -21,6 +21,7 @@ class VendorEmployeePrivate;
 class KAVRIVENDOREMP_EXPORT VendorEmployee : public QWidget
 {
     Q_OBJECT
+    Q_PROPERTY(int pendingChanges READ pendingChanges NOTIFY pendingChangesChanged)
 
 public:
     explicit VendorEmployee(QWidget *parent = nullptr);
@@ -45,7 +46,15 @@ public:
     /// Form-encodes a text the way the save encodes each statement.
     Q_INVOKABLE QString urlEncode(const QString &theData) const;
 
+    /// The rows a commit would link or unlink now: those whose change code is not a plain number.
+    /// A load sets it to 0; moves, and their undo and redo, change it.
+    int pendingChanges() const;
+
     QSize sizeHint() const override;
+
+Q_SIGNALS:
+    /// pendingChanges() has a new value.
+    void pendingChangesChanged(int pendingChanges);
 
 private:
     Q_DISABLE_COPY(VendorEmployee)
