@@ -19,33 +19,47 @@ using MovedRow = VendorEmployeePrivate::MovedRow;
 // More than a day's work; each move keeps only the texts of its rows, shared with the rows.
 constexpr int historyLimit = 1000;
 
+bool sameRow(ListItem &item, const MovedRow &row, QString MovedRow::*code)
+{
+    return item.Text() == row.id && item.SubItems(2) == row.*code && item.SubItems(1) == row.name;
+}
+
 // Marks exactly the rows of `list` that `rows` names (by ID, name and the code given by
 // `code`), as clicks on them would, the last one becoming the current row. Other marks of the
 // list are cleared. False when one of the rows is not in the list.
 bool selectExactly(ListView *list, const std::vector<MovedRow> &rows,
                    QString MovedRow::*code)
 {
+    list->setMultiSelect(true);
+    const int count = list->Count();
+    // The rows as a rule still stand in the order they were moved in: one walk finds them.
+    std::size_t next = 0;
+    for (int i = 1; i <= count; ++i) {
+        ListItem item = list->Item(i);
+        if (next < rows.size() && sameRow(item, rows[next], code)) {
+            item.setSelected(true);
+            ++next;
+        } else if (item.Selected()) {
+            item.setSelected(false);
+        }
+    }
+    if (next == rows.size())
+        return true;
+
+    // Re-sorted since: found by ID.
     QMultiHash<QString, std::size_t> wanted;
     wanted.reserve(qsizetype(rows.size()));
     for (std::size_t k = 0; k < rows.size(); ++k)
         wanted.insert(rows[k].id, k);
-
-    list->setMultiSelect(true);
-    const int count = list->Count();
     for (int i = 1; i <= count; ++i) {
         ListItem item = list->Item(i);
-        auto it = wanted.find(item.Text());
         bool match = false;
-        if (it != wanted.end()) {
-            const QString name = item.SubItems(1);
-            const QString rowCode = item.SubItems(2);
-            for (const QString id = it.key(); it != wanted.end() && it.key() == id; ++it) {
-                const MovedRow &row = rows[*it];
-                if (row.name == name && row.*code == rowCode) {
-                    wanted.erase(it);
-                    match = true;
-                    break;
-                }
+        for (auto it = wanted.find(item.Text()); it != wanted.end() && it.key() == item.Text();
+             ++it) {
+            if (sameRow(item, rows[*it], code)) {
+                wanted.erase(it);
+                match = true;
+                break;
             }
         }
         if (match)
