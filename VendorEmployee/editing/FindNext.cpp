@@ -29,8 +29,8 @@ protected:
             (modifiers != Qt::NoModifier && modifiers != Qt::ShiftModifier))
             return QObject::eventFilter(watched, event);
         VendorEmployeePrivate *const d = m_d;
-        ListView *const searched = d->optList[0]->isChecked() ? d->lstEmployees
-                                                              : d->lstSelectedEmployees;
+        ListView *const searched =
+            d->optList[0]->isChecked() ? d->lstEmployees : d->lstSelectedEmployees;
         if (qobject_cast<ListView *>(watched) && watched != searched)
             return QObject::eventFilter(watched, event);
         try {
@@ -87,9 +87,8 @@ void VendorEmployeePrivate::findAgain(int direction)
 void VendorEmployeePrivate::setUpFindAgain()
 {
     auto *keys = new FindAgainKeys(this);
-    for (QObject *watched :
-         std::initializer_list<QObject *>{txtVendorID, txtVendorName, lstEmployees,
-                                          lstSelectedEmployees})
+    for (QObject *watched : std::initializer_list<QObject *>{txtVendorID, txtVendorName,
+                                                             lstEmployees, lstSelectedEmployees})
         watched->installEventFilter(keys);
 }
 

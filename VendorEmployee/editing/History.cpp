@@ -27,8 +27,7 @@ bool sameRow(ListItem &item, const MovedRow &row, QString MovedRow::*code)
 // Marks exactly the rows of `list` that `rows` names (by ID, name and the code given by
 // `code`), as clicks on them would, the last one becoming the current row. Other marks of the
 // list are cleared. False when one of the rows is not in the list.
-bool selectExactly(ListView *list, const std::vector<MovedRow> &rows,
-                   QString MovedRow::*code)
+bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString MovedRow::*code)
 {
     list->setMultiSelect(true);
     const int count = list->Count();
@@ -150,8 +149,7 @@ void VendorEmployeePrivate::setUpHistory()
     m_history->setUndoLimit(historyLimit);
 
     const auto addKeys = [this](QList<QKeySequence> keys, bool (QUndoStack::*can)() const,
-                                void (QUndoStack::*step)(),
-                                void (QUndoStack::*changed)(bool)) {
+                                void (QUndoStack::*step)(), void (QUndoStack::*changed)(bool)) {
         auto *action = new QAction(q);
         action->setShortcuts(keys);
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -166,8 +164,8 @@ void VendorEmployeePrivate::setUpHistory()
         });
         q->addAction(action);
     };
-    addKeys(QKeySequence::keyBindings(QKeySequence::Undo), &QUndoStack::canUndo,
-            &QUndoStack::undo, &QUndoStack::canUndoChanged);
+    addKeys(QKeySequence::keyBindings(QKeySequence::Undo), &QUndoStack::canUndo, &QUndoStack::undo,
+            &QUndoStack::canUndoChanged);
     QList<QKeySequence> redo = QKeySequence::keyBindings(QKeySequence::Redo);
     const QKeySequence ctrlY(Qt::ControlModifier | Qt::Key_Y);
     if (!redo.contains(ctrlY))
@@ -187,8 +185,7 @@ void VendorEmployeePrivate::recordMove(ListView *source, ListView *target, bool 
     countMove(target, rows);
     if (m_replaying)
         return;
-    m_history->push(
-        new MoveCommand(this, source == lstEmployees, allSelected, std::move(rows)));
+    m_history->push(new MoveCommand(this, source == lstEmployees, allSelected, std::move(rows)));
 }
 
 void VendorEmployeePrivate::forgetEdits()

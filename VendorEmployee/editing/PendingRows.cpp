@@ -81,8 +81,8 @@ private:
             path.moveTo(r.center().x(), r.top());
             path.lineTo(r.center().x(), r.bottom());
         } else {
-            const QRectF x = r.adjusted(r.width() / 8, r.height() / 8, -r.width() / 8,
-                                        -r.height() / 8);
+            const QRectF x =
+                r.adjusted(r.width() / 8, r.height() / 8, -r.width() / 8, -r.height() / 8);
             path.moveTo(x.topLeft());
             path.lineTo(x.bottomRight());
             path.moveTo(x.bottomLeft());
@@ -105,7 +105,10 @@ QString commitTip(int links, int unlinks)
         return QStringLiteral("Link %1 %2").arg(links).arg(employees(links));
     if (links == 0)
         return QStringLiteral("Unlink %1 %2").arg(unlinks).arg(employees(unlinks));
-    return QStringLiteral("Link %1 and unlink %2 %3").arg(links).arg(unlinks).arg(employees(unlinks));
+    return QStringLiteral("Link %1 and unlink %2 %3")
+        .arg(links)
+        .arg(unlinks)
+        .arg(employees(unlinks));
 }
 
 } // namespace

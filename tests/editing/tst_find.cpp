@@ -201,16 +201,18 @@ void tst_Find::findAgain_data()
     QTest::addColumn<bool>("inBox");
     QTest::addColumn<bool>("byName");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("keys"); // '+' F3, '-' Shift+F3, 'f' the Find button
+    QTest::addColumn<QString>("keys");      // '+' F3, '-' Shift+F3, 'f' the Find button
     QTest::addColumn<QStringList>("found"); // after each key; empty: "Not found"
     // Rows in list order: 7 Ann Smith, 12 Bob, 42 Joanne, 100 Anna, 420 Bob.
-    QTest::newRow("name, from the box") << true << true << "ann" << "f+++--f"
-                                        << QStringList{"7", "42", "100", "7", "100", "42", "7"};
-    QTest::newRow("name, from the list") << false << true << "ANN" << "+-"
-                                         << QStringList{"42", "7"};
-    QTest::newRow("ID, only match") << false << false << "42" << "f++-"
-                                    << QStringList{"42", "42", "42", "42"};
-    QTest::newRow("none at all") << true << true << "zz" << "+-" << QStringList{"", ""};
+    QTest::newRow("name, from the box")
+        << true << true << "ann"
+        << "f+++--f" << QStringList{"7", "42", "100", "7", "100", "42", "7"};
+    QTest::newRow("name, from the list") << false << true << "ANN"
+                                         << "+-" << QStringList{"42", "7"};
+    QTest::newRow("ID, only match") << false << false << "42"
+                                    << "f++-" << QStringList{"42", "42", "42", "42"};
+    QTest::newRow("none at all") << true << true << "zz"
+                                 << "+-" << QStringList{"", ""};
 }
 
 // F3 finds the next match after the current row, wrapping round; Shift+F3 the one before; the

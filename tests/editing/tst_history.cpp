@@ -1,67 +1,65 @@
-// Undo and redo of moves, and the count of pending changes, driven through the widgets.
+// Pending rows (their count, signal, drawing and descriptions), and undo and redo of moves,
+// driven through the widgets.
 #include "Outcome.h"
 
 #include <QDropEvent>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 
 using namespace kvetest;
 
 namespace {
 
-enum Entry { Button, DoubleClick, Key, Drop };
+enum Entry
+{
+    Button,
+    DoubleClick,
+    Key,
+    Drop
+};
 
 const QList<Employee> left = Editor::ids({7, 12, 42, 100});
 const QList<Employee> right = Editor::ids({5, 34, 78});
 
-// Rows in list order: clicks (the Click handler runs), or else marks as a drag's presses leave.
-void selectRows(ListView *list, QStringList ids, bool clicks)
-{
-    std::sort(ids.begin(), ids.end(), [list](const QString &a, const QString &b) {
-        return Editor::positionOf(list, a) < Editor::positionOf(list, b);
-    });
-    for (qsizetype i = 0; i < ids.size(); ++i) {
-        if (clicks)
-            Editor::clickRow(list, ids[i], i ? Qt::ControlModifier : Qt::NoModifier);
-        else
-            Editor::row(list, ids[i]).setSelected(true);
-    }
-}
-
-void drop(ListView *from, ListView *to)
-{
-    QMimeData data;
-    data.setData(ListView::dragMimeType(), from->objectName().toUtf8());
-    const QPointF at(to->viewport()->rect().center());
-    QDragEnterEvent enter(at.toPoint(), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(to->viewport(), &enter);
-    QDropEvent dropped(at, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(to->viewport(), &dropped);
-}
-
-// The move of `ids` out of the left list (or the right one) by one of its entries.
-void move(Editor &e, bool fromLeft, const QStringList &ids, Entry entry, bool clicks = true)
+// The move of `ids` out of the left list (or the right one) by one of its entries. The rows are
+// chosen by clicks in list order, or without them (`clicks` false) as a drag's presses leave them.
+void move(Editor &e, bool fromLeft, QStringList ids, Entry entry, bool clicks = true)
 {
     ListView *source = fromLeft ? e.lstEmployees : e.lstSelectedEmployees;
     ListView *target = fromLeft ? e.lstSelectedEmployees : e.lstEmployees;
     if (entry == DoubleClick)
         return Editor::doubleClickRow(source, ids[0]);
-    selectRows(source, ids, clicks);
-    if (entry == Key)
+    std::sort(ids.begin(), ids.end(), [source](const QString &a, const QString &b) {
+        return Editor::positionOf(source, a) < Editor::positionOf(source, b);
+    });
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (clicks)
+            Editor::clickRow(source, ids[i], i ? Qt::ControlModifier : Qt::NoModifier);
+        else
+            Editor::row(source, ids[i]).setSelected(true);
+    }
+    if (entry == Key) {
         QTest::keyClick(source, fromLeft ? Qt::Key_Return : Qt::Key_Delete);
-    else if (entry == Drop)
-        drop(source, target);
-    else if (ids.size() > 1)
-        QTest::mouseClick(fromLeft ? e.cmdAddAll : e.cmdRemoveAll, Qt::LeftButton);
-    else
-        QTest::mouseClick(fromLeft ? e.cmdAdd : e.cmdDelete, Qt::LeftButton);
+    } else if (entry == Drop) {
+        QMimeData data;
+        data.setData(ListView::dragMimeType(), source->objectName().toUtf8());
+        const QPoint at = target->viewport()->rect().center();
+        QDragEnterEvent enter(at, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(at, Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target->viewport(), &enter);
+        QApplication::sendEvent(target->viewport(), &dropped);
+    } else {
+        QTest::mouseClick(ids.size() > 1 ? (fromLeft ? e.cmdAddAll : e.cmdRemoveAll)
+                                         : (fromLeft ? e.cmdAdd : e.cmdDelete),
+                          Qt::LeftButton);
+    }
 }
 
 void keys(Editor &e, const QKeySequence &sequence)
 {
     QApplication::setActiveWindow(e.control.get());
-    QTest::keySequence(e.control->focusWidget() ? e.control->focusWidget() : e.control.get(),
-                       sequence);
+    QTest::keySequence(e.control->focusWidget(), sequence);
 }
 
 // Rows whose code is not a number, counted from the lists themselves.
@@ -74,12 +72,12 @@ int pendingRows(const Editor &e)
     return n;
 }
 
-// Both controls loaded alike, 12 waiting to be linked and 34 to be unlinked.
-void prepare(Editor &e)
+QImage rowImage(ListView *list, int row)
 {
-    e.load(left, right);
-    move(e, true, {"12"}, Button);
-    move(e, false, {"34"}, Button);
+    const QAbstractItemModel *m = list->model();
+    return list->viewport()
+        ->grab(list->visualRect(m->index(row, 0)).united(list->visualRect(m->index(row, 1))))
+        .toImage();
 }
 
 } // namespace
@@ -92,7 +90,8 @@ private Q_SLOTS:
     void undoIsTheReverseMove_data();
     void undoIsTheReverseMove();
     void countFollowsMovesLoadsAndUndo();
-    void findBoxesKeepTheirOwnUndo();
+    void pendingRowsDrawnAndDescribed_data();
+    void pendingRowsDrawnAndDescribed();
 };
 
 void tst_History::undoIsTheReverseMove_data()
@@ -112,8 +111,8 @@ void tst_History::undoIsTheReverseMove_data()
     QTest::newRow("<< drop, one row") << false << QStringList{"78"} << int(Drop);
 }
 
-// Ctrl+Z leaves what the reverse move of the same rows, made by hand on a second control,
-// leaves; the redo keys what making the move again by hand leaves.
+// With 12 waiting to be linked and 34 to be unlinked, Ctrl+Z leaves what the reverse move of the
+// same rows, made by hand on a second control, leaves; the redo keys what the move made again.
 void tst_History::undoIsTheReverseMove()
 {
     QFETCH(bool, fromLeft);
@@ -121,8 +120,11 @@ void tst_History::undoIsTheReverseMove()
     QFETCH(int, entry);
     const bool all = ids.size() > 1 || entry == Drop;
     Editor byKeys, byHand;
-    for (Editor *e : {&byKeys, &byHand})
-        prepare(*e);
+    for (Editor *e : {&byKeys, &byHand}) {
+        e->load(left, right);
+        move(*e, true, {"12"}, Button);
+        move(*e, false, {"34"}, Button);
+    }
     const Outcome start(byKeys);
     for (Editor *e : {&byKeys, &byHand})
         move(*e, fromLeft, ids, Entry(entry));
@@ -136,7 +138,6 @@ void tst_History::undoIsTheReverseMove()
     QCOMPARE(undone, Outcome(byHand));
     QCOMPARE(std::tie(undone.left, undone.leftCodes, undone.right, undone.rightCodes),
              std::tie(start.left, start.leftCodes, start.right, start.rightCodes));
-    QCOMPARE(byKeys.control->pendingChanges(), pendingRows(byKeys));
 
     keys(byKeys, entry % 2 ? QKeySequence(Qt::CTRL | Qt::Key_Y)
                            : QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
@@ -146,17 +147,16 @@ void tst_History::undoIsTheReverseMove()
     QCOMPARE(byKeys.control->pendingChanges(), pendingRows(byKeys));
 }
 
-// The count, its signal and the commit tooltip through moves, undo, redo and a load, which also
-// clears the history.
+// The count, its signal and the commit tooltip through moves, undo (also of rows re-sorted
+// since), redo and a load, which clears the history; the find boxes keep their own undo.
 void tst_History::countFollowsMovesLoadsAndUndo()
 {
     Editor e;
     e.load(left, right);
     QSignalSpy changed(e.control.get(), &KavriVendorEmp::VendorEmployee::pendingChangesChanged);
     const auto expect = [&](int n, const QString &tip, bool signalled = true) {
-        QCOMPARE(e.control->pendingChanges(), n);
-        QCOMPARE(pendingRows(e), n);
         QCOMPARE(e.control->property("pendingChanges").toInt(), n);
+        QCOMPARE(pendingRows(e), n);
         if (signalled)
             QCOMPARE(changed.takeLast().at(0).toInt(), n);
         QVERIFY(changed.isEmpty());
@@ -166,8 +166,16 @@ void tst_History::countFollowsMovesLoadsAndUndo()
     move(e, true, {"7", "12", "42"}, Button);
     expect(3, "Link 3 employees");
     Editor::clickHeader(e.lstSelectedEmployees, 2); // by name: the moved rows change order
-    move(e, false, {"5", "12"}, Button); // 12 comes home
+    move(e, false, {"5", "12"}, Button);            // 12 comes home
     expect(3, "Link 2 and unlink 1 employee", false);
+    e.txtVendorID->setFocus();
+    QTest::keyClicks(e.txtVendorID, QStringLiteral("12"));
+    keys(e, QKeySequence::Undo);
+    QCOMPARE(e.txtVendorID->text(), QString());
+    e.txtVendorName->setFocus(); // locked, and still its own
+    keys(e, QKeySequence::Undo);
+    expect(3, "Link 2 and unlink 1 employee", false);
+    e.lstEmployees->setFocus();
     keys(e, QKeySequence::Undo);
     expect(3, "Link 3 employees", false);
     keys(e, QKeySequence::Undo);
@@ -181,24 +189,62 @@ void tst_History::countFollowsMovesLoadsAndUndo()
     const Outcome loaded(e);
     keys(e, QKeySequence::Undo);
     QCOMPARE(Outcome(e), loaded);
-    QVERIFY(changed.isEmpty());
 }
 
-// In a find box, locked or not, the undo and redo keys are the box's own.
-void tst_History::findBoxesKeepTheirOwnUndo()
+void tst_History::pendingRowsDrawnAndDescribed_data()
 {
+    QTest::addColumn<QPalette>("palette");
+    QTest::newRow("light") << QApplication::palette();
+    QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+    QTest::newRow("dark") << dark;
+    QPalette contrast(Qt::white, Qt::black);
+    contrast.setColor(QPalette::Text, Qt::yellow);
+    QTest::newRow("high contrast") << contrast;
+}
+
+// A pending unlink beside an unchanged row of the same ID and name: the same texts, drawn
+// differently, with a mark in the text's colour left of the ID; "pending link" or "pending
+// unlink" on every column. With a plain delegate the rows look alike: the difference is drawn.
+void tst_History::pendingRowsDrawnAndDescribed()
+{
+    QFETCH(QPalette, palette);
     Editor e;
-    e.load(left, right);
-    move(e, true, {"42"}, Button);
-    const Outcome moved(e);
+    e.control->setPalette(palette);
+    e.load({{"42", "Bob"}, {"7", "Al"}}, {{"42", "Bob"}});
+    move(e, false, {"42"}, Button);
+    move(e, true, {"7"}, Button);
+    ListView *list = e.lstEmployees;
+    QCOMPARE(Editor::codes(list), QStringList({"000042", "000042D"}));
+    list->Item(1).setSelected(false);
+    list->Item(2).setSelected(false);
     e.txtVendorID->setFocus();
-    QTest::keyClicks(e.txtVendorID, QStringLiteral("12"));
-    keys(e, QKeySequence::Undo);
-    QCOMPARE(e.txtVendorID->text(), QString());
-    e.txtVendorName->setFocus(); // locked
-    for (const QKeySequence &sequence : {QKeySequence(QKeySequence::Undo), QKeySequence(Qt::CTRL | Qt::Key_Y)})
-        keys(e, sequence);
-    QCOMPARE(Outcome(e), moved);
+    for (int column = 0; column < 3; ++column) {
+        QCOMPARE(list->model()->index(0, column).data(Qt::AccessibleDescriptionRole), QVariant());
+        QCOMPARE(list->model()->index(1, column).data(Qt::AccessibleDescriptionRole),
+                 QVariant(QStringLiteral("pending unlink")));
+        QCOMPARE(
+            e.lstSelectedEmployees->model()->index(0, column).data(Qt::AccessibleDescriptionRole),
+            QVariant(QStringLiteral("pending link")));
+    }
+    QCOMPARE(list->model()->index(1, 0).data(), QVariant(QStringLiteral("42")));
+
+    const QImage unchanged = rowImage(list, 0);
+    const QImage pending = rowImage(list, 1);
+    QVERIFY(pending != unchanged);
+    const QColor text = list->palette().color(QPalette::Text);
+    bool markShows = false; // left of the moved-over ID only the mark is drawn
+    for (int y = 0; y < pending.height(); ++y)
+        for (int x = 0; x < list->fontMetrics().height() * 5 / 8 + 2; ++x) {
+            const QColor c = pending.pixelColor(x, y);
+            markShows |= qAbs(c.red() - text.red()) + qAbs(c.green() - text.green()) +
+                             qAbs(c.blue() - text.blue()) <
+                         60;
+        }
+    QVERIFY(markShows);
+    list->setItemDelegate(new QStyledItemDelegate(list));
+    QCOMPARE(rowImage(list, 0), unchanged);
+    QCOMPARE(rowImage(list, 1), unchanged);
 }
 
 QTEST_MAIN(tst_History)
