@@ -1,9 +1,11 @@
-// Editing at the row limit: ">>" and "<<" of 16,000 selected rows out of 32,767, a click in a
-// list while 16,000 rows are selected, and a name search that matches only the last row.
+// Editing at the row limit: ">>" and "<<" of 16,000 selected rows out of 32,767, the undo of
+// such a ">>" (at most twice the ">>" itself), a click in a list while 16,000 rows are selected,
+// and a name search that matches only the last row.
 //
 // Each timed step is the handler plus the event processing that brings the view up to date.
 
 #include "BenchRows.h"
+#include "control/VendorEmployee_p.h"
 #include "editing/ChangeCode.h"
 #include "platform/ListView.h"
 
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QUndoStack>
 
 #include <benchmark/benchmark.h>
 
@@ -124,6 +127,31 @@ void BM_RemoveAll(benchmark::State &state)
     }
 }
 
+// Undoing ">>": the reverse move of exactly the rows it carried, found again among the target's
+// rows. To be set beside BM_AddAll with the same argument.
+void BM_UndoAddAll(benchmark::State &state)
+{
+    Editor e(rowCount(), plainName);
+    Editor::selectRows(e.lstEmployees, selectedCount(e.lstEmployees->Count()), state.range(0));
+    Q_EMIT e.lstEmployees->Click();
+    QUndoStack *history = KavriVendorEmp::VendorEmployeePrivate::get(e.control.get())->m_history;
+    const int selected = selectedCount(e.lstEmployees->Count());
+    e.cmdAddAll->click();
+    Editor::settle();
+    for (auto _ : state) {
+        history->undo();
+        Editor::settle();
+        state.PauseTiming();
+        if (e.lstSelectedEmployees->Count() != 0)
+            state.SkipWithError("rows left behind");
+        history->redo();
+        Editor::settle();
+        if (e.lstSelectedEmployees->Count() != selected)
+            state.SkipWithError("wrong number of rows moved again");
+        state.ResumeTiming();
+    }
+}
+
 // The Click handler of the list holding 16,000 selected rows: the walk stops at the second one.
 void BM_ClickInListWithSelectedRows(benchmark::State &state)
 {
@@ -178,6 +206,12 @@ BENCHMARK(BM_AddAll)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_RemoveAll)
+    ->ArgName("block")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_UndoAddAll)
     ->ArgName("block")
     ->Arg(0)
     ->Arg(1)

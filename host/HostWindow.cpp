@@ -2,6 +2,7 @@
 
 #include <KavriVendorEmp/VendorEmployee.h>
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,7 +47,7 @@ QString withoutPassword(const QString &server)
 
 HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
 {
-    setWindowTitle(tr("Vendor employees"));
+    setWindowTitle(tr("Vendor employees[*]"));
     auto *central = new QWidget(this);
     auto *column = new QVBoxLayout(central);
 
@@ -77,6 +78,9 @@ HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
     // The control lays its widgets out at fixed design positions: give it at least that room.
     m_control->setMinimumSize(m_control->sizeHint());
     column->addWidget(m_control, 1);
+    // The title's "*" while a commit would link or unlink anyone.
+    connect(m_control, &KavriVendorEmp::VendorEmployee::pendingChangesChanged, this,
+            [this](int pending) { setWindowModified(pending > 0); });
     setCentralWidget(central);
     statusBar()->showMessage(tr("Enter a vendor ID and the server, then press Load."));
 
@@ -104,6 +108,8 @@ void HostWindow::setServerText(const QString &text)
 
 bool HostWindow::load()
 {
+    if (!mayDiscardPendingChanges())
+        return false;
     // The control reports a refused vendor ID by throwing; nothing may escape into Qt's loop.
     try {
         m_control->setVendorID(m_vendorId->text());
@@ -137,12 +143,34 @@ bool HostWindow::load()
     return true;
 }
 
+bool HostWindow::mayDiscardPendingChanges()
+{
+    const int pending = m_control->pendingChanges();
+    if (pending == 0 || !m_interactive)
+        return true;
+    const QString question = pending == 1
+                                 ? tr("1 change is not committed. Discard it?")
+                                 : tr("%1 changes are not committed. Discard them?").arg(pending);
+    QMessageBox box(QMessageBox::Question, tr("Vendor employees"), question,
+                    QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Discard;
+}
+
+void HostWindow::closeEvent(QCloseEvent *event)
+{
+    if (mayDiscardPendingChanges())
+        event->accept();
+    else
+        event->ignore();
+}
+
 void HostWindow::showProblem(const QString &message)
 {
     statusBar()->showMessage(message);
     std::fprintf(stderr, "vendoremp-host: %s\n", message.toLocal8Bit().constData());
     if (m_interactive)
-        QMessageBox::warning(this, windowTitle(), message);
+        QMessageBox::warning(this, tr("Vendor employees"), message);
 }
 
 } // namespace vendoremp::host

@@ -29,16 +29,23 @@ public:
     void setInteractive(bool interactive) { m_interactive = interactive; }
 
     /// Sets the control's vendor, then its server, which loads it: the order a host must keep.
-    /// Returns false when the control refused the vendor ID; the lists are then left as they were.
-    /// The status line shows the vendor and server loaded, or the control's lastError when the
-    /// load failed. A load that went through is remembered for the next start, the server
+    /// Changes not yet committed are lost to a load: the user is asked first. Returns false when
+    /// the user kept them or the control refused the vendor ID; the lists are then left as they
+    /// were. The status line shows the vendor and server loaded, or the control's lastError when
+    /// the load failed. A load that went through is remembered for the next start, the server
     /// without its password.
     bool load();
 
     KavriVendorEmp::VendorEmployee *control() const { return m_control; }
 
+protected:
+    /// Asks before changes not yet committed are lost with the window.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void showProblem(const QString &message);
+    /// True when nothing is pending or the user chose to discard it.
+    bool mayDiscardPendingChanges();
 
     QLineEdit *m_vendorId = nullptr;
     QLineEdit *m_server = nullptr;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 #include <exception>
@@ -18,6 +19,8 @@ auto guarded(VendorEmployeePrivate *d, void (VendorEmployeePrivate::*handler)(Ar
              const char *name)
 {
     return [d, handler, name](Args... args) {
+        // The save's wait runs events: the control may be gone when its handler returns.
+        const QPointer<VendorEmployee> alive(d->q);
         try {
             (d->*handler)(args...);
         } catch (const std::exception &e) {
@@ -25,6 +28,8 @@ auto guarded(VendorEmployeePrivate *d, void (VendorEmployeePrivate::*handler)(Ar
         } catch (...) {
             qCWarning(lcVendorEmployee, "%s failed", name);
         }
+        if (alive)
+            d->settlePendingChanges();
     };
 }
 

@@ -24,6 +24,9 @@ VendorEmployee::VendorEmployee(QWidget *parent)
     d->UserControl_Initialize();
     d->describeWidgets();
     d->connectHandlers();
+    d->setUpPendingRows();
+    d->setUpHistory();
+    d->setUpFindAgain();
 }
 
 VendorEmployee::~VendorEmployee() = default;
@@ -39,6 +42,7 @@ void VendorEmployee::setServerName(const QString &PtServerName)
 {
     d->m_serverName = PtServerName;
     d->LoadEmployees(d->m_vendorID, d->m_serverName);
+    d->settlePendingChanges();
 }
 
 void VendorEmployee::SaveToDatabase()
@@ -54,6 +58,11 @@ QString VendorEmployee::urlEncode(const QString &theData) const
 QString VendorEmployee::lastError() const
 {
     return d->m_lastError;
+}
+
+int VendorEmployee::pendingChanges() const
+{
+    return d->m_pendingLinks + d->m_pendingUnlinks;
 }
 
 QSize VendorEmployee::sizeHint() const

@@ -14,9 +14,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 QT_BEGIN_NAMESPACE
 class QAction;
+class QUndoStack;
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
@@ -147,6 +149,38 @@ public:
     bool SaveToDatabase();
     // saving/PostCompletion.cpp
     void Inet1_StateChanged(int state);
+
+    // --- Pending changes, the history of moves, find next -------------------------------------
+    // A row as one move carried it: its texts, and its change code before and after the move.
+    struct MovedRow
+    {
+        QString id, name, codeBefore, codeAfter;
+    };
+    // editing/PendingRows.cpp: the counts of pending links (rows in lstSelectedEmployees) and
+    // unlinks (rows in lstEmployees), kept by every move and zeroed by a load; and the drawing
+    // and description of pending rows.
+    int m_pendingLinks = 0;
+    int m_pendingUnlinks = 0;
+    int m_shownLinks = 0; // the counts pendingChangesChanged and the commit tooltip last told
+    int m_shownUnlinks = 0;
+    QString m_idleCommitTip; // the commit button's tooltip while nothing is pending
+    void setUpPendingRows();
+    void countMove(const ListView *target, const std::vector<MovedRow> &rows);
+    // Tells the host and the commit tooltip of changed counts; run when a handler ends, so that
+    // a host's slot never runs in the middle of a move.
+    void settlePendingChanges();
+    // editing/History.cpp: every move that went through, for undo and redo.
+    QUndoStack *m_history = nullptr;
+    bool m_replaying = false; // an undo or redo is running the reverse or the same move
+    void setUpHistory();
+    // Called by each move with the rows it carried: counts them and keeps the move.
+    void recordMove(ListView *source, ListView *target, bool allSelected,
+                    std::vector<MovedRow> rows);
+    // A load starts afresh: no history, nothing pending.
+    void forgetEdits();
+    // editing/FindNext.cpp: F3 and Shift+F3; direction +1 next, -1 previous.
+    void setUpFindAgain();
+    void findAgain(int direction);
 };
 
 } // namespace KavriVendorEmp

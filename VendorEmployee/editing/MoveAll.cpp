@@ -42,6 +42,8 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
     if (target->Count() + qsizetype(positions.size()) > maxRows)
         return;
 
+    std::vector<VendorEmployeePrivate::MovedRow> moved;
+    moved.reserve(positions.size());
     {
         const ListView::BulkUpdate sourceUpdate(source);
         const ListView::BulkUpdate targetUpdate(target);
@@ -49,11 +51,14 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         // what was selected there before; every later row adds to the selection.
         target->setMultiSelect(false);
         for (ListItem &row : target->TakeRows(source, positions)) {
+            QString before = row.SubItems(2);
             d->RecodeMovedRow(row, target);
+            moved.push_back({row.Text(), row.SubItems(1), std::move(before), row.SubItems(2)});
             row.setSelected(true);
             target->setMultiSelect(true);
         }
     }
+    d->recordMove(source, target, true, std::move(moved));
 
     target->SetFocus();
     if (ListItem current = target->SelectedItem())

@@ -60,7 +60,8 @@ void VendorEmployeePrivate::cmdAdd_Click()
 
         source->Remove(position);
         target->setMultiSelect(false);
-        CopyEmployeeRow(id, name, code, target);
+        const ListItem moved = CopyEmployeeRow(id, name, code, target);
+        recordMove(source, target, false, {{id, name, code, moved.SubItems(2)}});
         RefreshCountLabels();
         selectMovedRow(target, id);
         cmdAdd->setEnabled(false);
@@ -96,8 +97,9 @@ void VendorEmployeePrivate::cmdDelete_Click()
 
         target->setMultiSelect(false);
         // No duplicate check on this side: unlinking never creates a second link.
-        CopyEmployeeRow(id, name, code, target);
+        const ListItem moved = CopyEmployeeRow(id, name, code, target);
         source->Remove(position);
+        recordMove(source, target, false, {{id, name, code, moved.SubItems(2)}});
         RefreshCountLabels();
         selectMovedRow(target, id);
         cmdDelete->setEnabled(false);

@@ -41,6 +41,7 @@ void VendorEmployeePrivate::LoadEmployees(std::int32_t vendorID, const QString &
             m_serverName = serverName;
         lstEmployees->Clear();
         lstSelectedEmployees->Clear();
+        forgetEdits();
         m_document = std::make_unique<platform::XmlDocument>();
         m_document->setAsync(false);
         // Whether the fetch worked shows at the first read of the document.

@@ -4,6 +4,14 @@
 
 namespace KavriVendorEmp::platform {
 
+QVariant ListModel::noteOf(const QModelIndex &index) const
+{
+    if (!m_rowNote || !index.isValid() || index.row() >= m_live)
+        return {};
+    const QString note = m_rowNote(ListItem(rowAt(index.row())));
+    return note.isEmpty() ? QVariant() : QVariant(note);
+}
+
 void ListModel::compact()
 {
     if (m_firstHole == qsizetype(m_slots.size()))

@@ -78,6 +78,8 @@ public:
     }
     QVariant data(const QModelIndex &index, int role) const override
     {
+        if (role == Qt::AccessibleDescriptionRole)
+            return noteOf(index);
         if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_live)
             return {};
         return rowAt(index.row())->column(index.column());
@@ -146,6 +148,7 @@ public:
     void userCurrentChanged(const QModelIndex &current);
 
     QStringList m_headers;
+    ListView::RowNote m_rowNote;
 
 private:
     // Marks our own changes to the selection model, so that its signals are not taken for user
@@ -166,6 +169,7 @@ private:
     };
 
     QItemSelectionModel *selection() const { return m_view->selectionModel(); }
+    QVariant noteOf(const QModelIndex &index) const;
 
     bool before(const ListRow *a, const ListRow *b) const
     {

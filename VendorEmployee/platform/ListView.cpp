@@ -269,6 +269,12 @@ void ListView::SetFocus()
     setFocus(Qt::OtherFocusReason);
 }
 
+void ListView::setRowNote(RowNote note)
+{
+    m_model->m_rowNote = std::move(note);
+    viewport()->update();
+}
+
 void ListView::addColumnHeader(const QString &text, double widthTwips)
 {
     m_model->m_headers.append(text);

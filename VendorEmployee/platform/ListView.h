@@ -7,6 +7,7 @@ QT_BEGIN_NAMESPACE
 class QMimeData;
 QT_END_NAMESPACE
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -117,6 +118,11 @@ public:
     void setSortOrder(int order);
 
     void SetFocus();
+
+    /// A short note on a row, which every column of the row gives as its
+    /// Qt::AccessibleDescriptionRole (an empty note: none). The row's texts stay as they are.
+    using RowNote = std::function<QString(const ListItem &row)>;
+    void setRowNote(RowNote note);
 
     /// ColumnHeaders.Add(, , text, width): width in twips, fractions kept.
     void addColumnHeader(const QString &text, double widthTwips);

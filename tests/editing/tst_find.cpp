@@ -38,6 +38,8 @@ private Q_SLOTS:
     void foundRowIsScrolledIntoView();
     void choosingKindEmptiesAndLocksOtherBox();
     void clickAfterFindEnablesButtons();
+    void findAgain_data();
+    void findAgain();
 };
 
 void tst_Find::search_data()
@@ -192,6 +194,66 @@ void tst_Find::clickAfterFindEnablesButtons()
     Editor::clickRow(e.lstEmployees, QStringLiteral("13"));
     QVERIFY(e.cmdAdd->isEnabled());
     QVERIFY(!e.cmdAddAll->isEnabled());
+}
+
+void tst_Find::findAgain_data()
+{
+    QTest::addColumn<bool>("inBox");
+    QTest::addColumn<bool>("byName");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("keys");      // '+' F3, '-' Shift+F3, 'f' the Find button
+    QTest::addColumn<QStringList>("found"); // after each key; empty: "Not found"
+    // Rows in list order: 7 Ann Smith, 12 Bob, 42 Joanne, 100 Anna, 420 Bob.
+    QTest::newRow("name, from the box")
+        << true << true << "ann"
+        << "f+++--f" << QStringList{"7", "42", "100", "7", "100", "42", "7"};
+    QTest::newRow("name, from the list") << false << true << "ANN"
+                                         << "+-" << QStringList{"42", "7"};
+    QTest::newRow("ID, only match") << false << false << "42"
+                                    << "f++-" << QStringList{"42", "42", "42", "42"};
+    QTest::newRow("none at all") << true << true << "zz"
+                                 << "+-" << QStringList{"", ""};
+}
+
+// F3 finds the next match after the current row, wrapping round; Shift+F3 the one before; the
+// Find button still finds the first. Each has Find's effects.
+void tst_Find::findAgain()
+{
+    QFETCH(bool, inBox);
+    QFETCH(bool, byName);
+    QFETCH(QString, text);
+    QFETCH(QString, keys);
+    QFETCH(QStringList, found);
+    Editor e;
+    e.load({{"7", "Ann Smith"}, {"12", "Bob"}, {"42", "Joanne"}, {"100", "Anna"}, {"420", "Bob"}},
+           Editor::ids({5}));
+    MessageBoxWatcher boxes;
+    find(e, true, byName, text);
+    QLineEdit *box = byName ? e.txtVendorName : e.txtVendorID;
+    Editor::clickRow(e.lstEmployees, QStringLiteral("12"));
+    Editor::clickRow(e.lstSelectedEmployees, QStringLiteral("5"));
+    boxes.clear();
+    // Not in the list Find does not search.
+    QTest::keyClick(e.lstSelectedEmployees, Qt::Key_F3);
+    QCOMPARE(Editor::selectedTexts(e.lstSelectedEmployees), QStringList{"5"});
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        QWidget *at = inBox ? static_cast<QWidget *>(box) : e.lstEmployees;
+        at->setFocus();
+        if (keys[i] == u'f')
+            QTest::mouseClick(e.cmdFind, Qt::LeftButton);
+        else
+            QTest::keyClick(at, Qt::Key_F3, keys[i] == u'-' ? Qt::ShiftModifier : Qt::NoModifier);
+        QCOMPARE(boxes.boxes().size(), found[i].isEmpty() ? 1 : 0);
+        boxes.clear();
+        if (!found[i].isEmpty()) {
+            QCOMPARE(Editor::selectedTexts(e.lstEmployees), QStringList{found[i]});
+            QCOMPARE(e.lstEmployees->SelectedItem().Text(), found[i]);
+            QTRY_VERIFY(e.lstEmployees->hasFocus());
+        }
+        QVERIFY(!e.lstEmployees->MultiSelect() && !e.lstSelectedEmployees->MultiSelect());
+        for (QPushButton *button : {e.cmdAdd, e.cmdAddAll, e.cmdDelete, e.cmdRemoveAll})
+            QVERIFY(!button->isEnabled());
+    }
 }
 
 QTEST_MAIN(tst_Find)

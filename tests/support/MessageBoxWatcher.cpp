@@ -22,7 +22,9 @@ void MessageBoxWatcher::poll()
         if (!box || !box->isVisible())
             continue;
         m_boxes.append({box->text(), box->windowTitle(), int(box->icon()), int(box->textFormat())});
-        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+        if (QAbstractButton *answer = box->button(QMessageBox::StandardButton(m_answer)))
+            answer->click();
+        else if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();
         else
             box->reject();

@@ -25,12 +25,16 @@ public:
     explicit MessageBoxWatcher(QObject *parent = nullptr);
 
     const QList<Box> &boxes() const { return m_boxes; }
+    /// The button (a QMessageBox::StandardButton) that answers a box having it; OK otherwise,
+    /// and a box with neither is rejected.
+    void answerWith(int button) { m_answer = button; }
     void clear() { m_boxes.clear(); }
 
 private:
     void poll();
     QTimer m_timer;
     QList<Box> m_boxes;
+    int m_answer = 0;
 };
 
 } // namespace kvetest

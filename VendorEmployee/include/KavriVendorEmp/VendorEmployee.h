@@ -22,6 +22,7 @@ class KAVRIVENDOREMP_EXPORT VendorEmployee : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(QString lastError READ lastError)
+    Q_PROPERTY(int pendingChanges READ pendingChanges NOTIFY pendingChangesChanged)
 
 public:
     explicit VendorEmployee(QWidget *parent = nullptr);
@@ -53,7 +54,15 @@ public:
     /// load or save that worked. A failed load says nothing to the user; a host can show this.
     QString lastError() const;
 
+    /// The rows a commit would link or unlink now: those whose change code is not a plain number.
+    /// A load sets it to 0; moves, and their undo and redo, change it.
+    int pendingChanges() const;
+
     QSize sizeHint() const override;
+
+Q_SIGNALS:
+    /// pendingChanges() has a new value.
+    void pendingChangesChanged(int pendingChanges);
 
 private:
     Q_DISABLE_COPY(VendorEmployee)
