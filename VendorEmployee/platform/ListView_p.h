@@ -14,6 +14,7 @@ struct ListViewPrivate
 {
     // The column headers' widths in twips, as given (their texts are the model's).
     QList<double> widths;
+    qreal zoom = 1.0;
     // Mouse state: a left press seen, and the press that a double-click ended.
     bool leftPressed = false;
     bool doubleClicked = false;
@@ -22,6 +23,8 @@ struct ListViewPrivate
     QElapsedTimer typedAt;
     // The cell under the mouse, followed as QAbstractItemView follows it, for painting.
     QPersistentModelIndex hover;
+    // A focus event for assistive technology is on its way for the current row.
+    bool focusPending = false;
 };
 
 } // namespace KavriVendorEmp::platform
