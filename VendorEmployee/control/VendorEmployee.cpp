@@ -24,6 +24,7 @@ VendorEmployee::VendorEmployee(QWidget *parent)
     d->UserControl_Initialize();
     d->describeWidgets();
     d->connectHandlers();
+    d->followAppearance();
 }
 
 VendorEmployee::~VendorEmployee() = default;
@@ -51,10 +52,20 @@ QString VendorEmployee::urlEncode(const QString &theData) const
     return formUrlEncode(theData);
 }
 
+void VendorEmployee::setZoom(qreal zoom)
+{
+    d->setZoom(zoom);
+}
+
+qreal VendorEmployee::zoom() const
+{
+    return d->m_zoom;
+}
+
 QSize VendorEmployee::sizeHint() const
 {
     // fraMain is 8745 x 5310 twips and starts 90 twips above the top edge.
-    return QSize(8745 / 15, (5310 - 90) / 15);
+    return QSize(qRound(8745 * d->m_zoom / 15), qRound((5310 - 90) * d->m_zoom / 15));
 }
 
 } // namespace KavriVendorEmp

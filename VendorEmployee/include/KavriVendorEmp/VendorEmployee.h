@@ -21,6 +21,9 @@ class VendorEmployeePrivate;
 class KAVRIVENDOREMP_EXPORT VendorEmployee : public QWidget
 {
     Q_OBJECT
+    /// Larger text on request: the whole design (positions, sizes and the fitted font) scaled
+    /// by this factor, 1.0 (the default) to 3.0.
+    Q_PROPERTY(qreal zoom READ zoom WRITE setZoom)
 
 public:
     explicit VendorEmployee(QWidget *parent = nullptr);
@@ -44,6 +47,10 @@ public:
 
     /// Form-encodes a text the way the save encodes each statement.
     Q_INVOKABLE QString urlEncode(const QString &theData) const;
+
+    /// Values outside 1.0 to 3.0 are brought to the nearer end (a NaN to 1.0).
+    void setZoom(qreal zoom);
+    qreal zoom() const;
 
     QSize sizeHint() const override;
 
