@@ -176,6 +176,7 @@ void ListAccessible::installFactory()
     Q_UNUSED(installed);
 }
 
+
 ListView *ListAccessible::view() const
 {
     return static_cast<ListView *>(widget());
