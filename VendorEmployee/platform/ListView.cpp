@@ -296,17 +296,9 @@ void ListView::addColumnHeader(const QString &text, double widthTwips)
         header()->resizeSection(section, sectionPixels(section));
 }
 
-// Edges rounded, not widths, so that the columns add up to the list's width at any zoom.
 int ListView::sectionPixels(int section) const
 {
-    const auto edge = [this](int end) {
-        double twips = 0;
-        for (int i = 0; i < end; ++i)
-            twips += d->widths.value(i);
-        return qRound(twips * d->zoom / twipsPerPixel);
-    };
-    return section == 0 ? qRound(d->widths.value(0) * d->zoom / twipsPerPixel)
-                        : edge(section + 1) - edge(section);
+    return qRound(d->widths.value(section) * d->zoom / twipsPerPixel);
 }
 
 void ListView::setZoom(qreal zoom)
