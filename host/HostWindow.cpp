@@ -2,6 +2,8 @@
 
 #include <KavriVendorEmp/VendorEmployee.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -21,6 +24,10 @@ namespace {
 
 const QString lastServerKey = QStringLiteral("last/server");
 const QString lastVendorKey = QStringLiteral("last/vendorID");
+const QString zoomKey = QStringLiteral("view/zoom");
+constexpr qreal zoomStep = 0.25;
+// The control's design was drawn for a 9 pt face.
+constexpr qreal designPointSize = 9.0;
 
 // The server as text with the password of its user information left out: what is shown and
 // remembered. Read by hand, so that a text no URL can be made of loses its password too.
@@ -75,8 +82,30 @@ HostWindow::HostWindow(QWidget *parent) : QMainWindow(parent)
 
     m_control = new KavriVendorEmp::VendorEmployee(central);
     m_control->setObjectName(QStringLiteral("VendorEmployee1"));
+    m_control->setZoom(startZoom());
     // The control lays its widgets out at fixed design positions: give it at least that room.
     m_control->setMinimumSize(m_control->sizeHint());
+
+    const auto addZoom = [this](const QList<QKeySequence> &wanted, auto step) {
+        // A sequence given twice (the platform's zoom key is often Ctrl++ itself) would make
+        // the shortcut ambiguous, and an ambiguous shortcut fires nothing.
+        QList<QKeySequence> keys;
+        for (const QKeySequence &key : wanted) {
+            if (!key.isEmpty() && !keys.contains(key))
+                keys.append(key);
+        }
+        auto *action = new QAction(this);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step] { setZoom(step(m_control->zoom())); });
+        addAction(action);
+    };
+    addZoom({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Plus),
+             QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+            [](qreal zoom) { return zoom + zoomStep; });
+    addZoom({QKeySequence::ZoomOut, QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+            [](qreal zoom) { return zoom - zoomStep; });
+    addZoom({QKeySequence(Qt::CTRL | Qt::Key_0)}, [](qreal) { return 1.0; });
     column->addWidget(m_control, 1);
     // The title's "*" while a commit would link or unlink anyone.
     connect(m_control, &KavriVendorEmp::VendorEmployee::pendingChangesChanged, this,
@@ -163,6 +192,23 @@ void HostWindow::closeEvent(QCloseEvent *event)
         event->accept();
     else
         event->ignore();
+}
+
+void HostWindow::setZoom(qreal zoom)
+{
+    m_control->setZoom(zoom);
+    m_control->setMinimumSize(m_control->sizeHint());
+    QSettings().setValue(zoomKey, m_control->zoom());
+    statusBar()->showMessage(tr("Zoom %1%").arg(qRound(m_control->zoom() * 100)));
+}
+
+qreal HostWindow::startZoom()
+{
+    const QVariant remembered = QSettings().value(zoomKey);
+    if (remembered.isValid())
+        return std::clamp(remembered.toDouble(), 1.0, 3.0);
+    const qreal size = QApplication::font().pointSizeF();
+    return size > designPointSize ? std::min(size / designPointSize, 3.0) : 1.0;
 }
 
 void HostWindow::showProblem(const QString &message)

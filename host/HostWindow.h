@@ -38,6 +38,13 @@ public:
 
     KavriVendorEmp::VendorEmployee *control() const { return m_control; }
 
+    /// Zooms the control (brought to 1.0 to 3.0) and remembers the zoom for the next start.
+    /// Ctrl++ and Ctrl+- step by 0.25, Ctrl+0 goes back to 1.0.
+    void setZoom(qreal zoom);
+    /// The zoom a window starts at: the one it was left at, else the desktop font's size over
+    /// 9 pt, never below 1.0.
+    static qreal startZoom();
+
 protected:
     /// Asks before changes not yet committed are lost with the window.
     void closeEvent(QCloseEvent *event) override;

@@ -12,12 +12,15 @@ namespace KavriVendorEmp {
 
 namespace {
 
-void describe(QWidget *widget, const QString &name, const QString &description = QString())
+// keys: what stands for the widget on the keyboard, named in its tooltip.
+void describe(QWidget *widget, const QString &name, const QString &description = QString(),
+              const QString &keys = QString())
 {
     widget->setAccessibleName(name);
     if (!description.isEmpty()) {
         widget->setAccessibleDescription(description);
-        widget->setToolTip(description);
+        widget->setToolTip(keys.isEmpty() ? description
+                                          : QStringLiteral("%1 (%2)").arg(description, keys));
     }
 }
 
@@ -27,13 +30,17 @@ void VendorEmployeePrivate::describeWidgets()
 {
     // The move buttons' captions are arrows: a screen reader needs words.
     describe(cmdAdd, QStringLiteral("Add"),
-             QStringLiteral("Link the selected employee to the vendor"));
+             QStringLiteral("Link the selected employee to the vendor"),
+             QStringLiteral("Enter in the left list"));
     describe(cmdAddAll, QStringLiteral("Add all selected"),
-             QStringLiteral("Link all selected employees to the vendor"));
+             QStringLiteral("Link all selected employees to the vendor"),
+             QStringLiteral("select the rows with Shift+arrows, Ctrl+Space or Ctrl+A"));
     describe(cmdDelete, QStringLiteral("Remove"),
-             QStringLiteral("Unlink the selected employee from the vendor"));
+             QStringLiteral("Unlink the selected employee from the vendor"),
+             QStringLiteral("Enter or Delete in the right list"));
     describe(cmdRemoveAll, QStringLiteral("Remove all selected"),
-             QStringLiteral("Unlink all selected employees from the vendor"));
+             QStringLiteral("Unlink all selected employees from the vendor"),
+             QStringLiteral("select the rows with Shift+arrows, Ctrl+Space or Ctrl+A"));
     describe(cmdCommit, QStringLiteral("Commit to Database"),
              QStringLiteral("Save the vendor's employee links to the database"));
     describe(cmdFind, QStringLiteral("Find"));

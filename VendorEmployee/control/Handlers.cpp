@@ -56,8 +56,12 @@ void VendorEmployeePrivate::connectHandlers()
     KVE_BIND(lstSelectedEmployees, &ListView::MouseUp, lstSelectedEmployees_MouseUp);
     KVE_BIND(mnuRemoveItems, &QAction::triggered, mnuRemoveItems_Click);
 
-    // Keys and drops stand for the buttons, double-clicks and menu above. A selection made by
-    // keys is not a click: the move buttons keep the state the last click gave them.
+    // Keys and drops stand for the buttons, double-clicks and menu above. A selection the user
+    // changes by keys runs the list's click rule, so multiple selection and the move buttons
+    // follow the keyboard as they follow the mouse; the control's own selections (a move, Find, a
+    // load) never pass through here.
+    KVE_BIND(lstEmployees, &ListView::KeySelect, lstEmployees_Click);
+    KVE_BIND(lstSelectedEmployees, &ListView::KeySelect, lstSelectedEmployees_Click);
     KVE_BIND(lstEmployees, &ListView::KeyDown, lstEmployees_KeyDown);
     KVE_BIND(lstEmployees, &ListView::DragDrop, lstEmployees_DragDrop);
     KVE_BIND(lstSelectedEmployees, &ListView::KeyDown, lstSelectedEmployees_KeyDown);

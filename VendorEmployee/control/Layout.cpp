@@ -17,18 +17,13 @@
 #include <QRadioButton>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace KavriVendorEmp {
 
 namespace {
 
 constexpr int twipsPerPixel = 15;
-
-// Positions and sizes of the design are in twips, relative to the container's top-left corner.
-void place(QWidget *widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(left / twipsPerPixel, top / twipsPerPixel, width / twipsPerPixel,
-                        height / twipsPerPixel);
-}
 
 template <typename W> W *make(QWidget *parent, const char *name, const QString &caption = QString())
 {
@@ -67,12 +62,16 @@ void switchOnDisplayOption26(ListView *list)
 }
 
 // The design's fixed widths suit a compact face; a wider one would cut captions and the counts
-// short, so the control steps its font down until the longest texts fit.
-void fitDesignFont(QWidget *control, std::initializer_list<std::pair<QWidget *, QString>> texts)
+// short, so the control steps its font down until the longest texts fit. A zoom scales the face
+// it starts from and the smallest it goes to, as it scales the widths.
+void fitDesignFont(QWidget *control, const QFont &designFont, qreal zoom,
+                   std::initializer_list<std::pair<QWidget *, QString>> texts)
 {
-    constexpr qreal smallestPointSize = 6.0;
-    QFont font = control->font();
-    qreal size = font.pointSizeF() > 0 ? font.pointSizeF() : 9.0;
+    const qreal smallestPointSize = 6.0 * zoom;
+    QFont font = designFont;
+    qreal size = (font.pointSizeF() > 0 ? font.pointSizeF() : 9.0) * zoom;
+    if (zoom != 1.0)
+        font.setPointSizeF(size);
     const auto fits = [&](const QFont &candidate) {
         const QFontMetrics metrics(candidate);
         for (const auto &[widget, text] : texts) {
@@ -92,14 +91,65 @@ void fitDesignFont(QWidget *control, std::initializer_list<std::pair<QWidget *, 
         size -= 0.5;
         font.setPointSizeF(size);
     }
-    if (font != control->font())
-        control->setFont(font);
+    // The host's own face, untouched, stays inherited, so that it follows the host.
+    if (font == designFont && !control->testAttribute(Qt::WA_SetFont))
+        return;
+    if (font != control->font() || !control->testAttribute(Qt::WA_SetFont))
+        control->setFont(font == designFont ? QFont() : font);
 }
 
 } // namespace
 
+// Positions and sizes of the design are in twips, relative to the container's top-left corner;
+// 15 twips are one pixel at zoom 1. Edges are rounded rather than sizes, so that neighbours
+// stay flush at any zoom.
+void VendorEmployeePrivate::place(QWidget *widget, int left, int top, int width, int height)
+{
+    m_design.push_back({widget, QRect(left, top, width, height)});
+    placeAtZoom(widget, m_design.back().twips);
+}
+
+void VendorEmployeePrivate::placeAtZoom(QWidget *widget, const QRect &twips)
+{
+    const auto pixel = [this](int t) { return qRound(t * m_zoom / twipsPerPixel); };
+    const int x = pixel(twips.left());
+    const int y = pixel(twips.top());
+    widget->setGeometry(x, y, pixel(twips.left() + twips.width()) - x,
+                        pixel(twips.top() + twips.height()) - y);
+}
+
+void VendorEmployeePrivate::fitFont()
+{
+    fitDesignFont(q, m_designFont, m_zoom,
+                  {{lblAllVendors, QStringLiteral("Non Selected Active Employees (32767):")},
+                   {lblSelVendors, QStringLiteral("Selected Employees (32767):")},
+                   {cmdCommit, cmdCommit->text()},
+                   {optList[0], optList[0]->text()},
+                   {optList[1], optList[1]->text()},
+                   {optFind[0], optFind[0]->text()},
+                   {optFind[1], optFind[1]->text()}});
+}
+
+void VendorEmployeePrivate::setZoom(qreal zoom)
+{
+    if (!(zoom >= 1.0)) // NaN too
+        zoom = 1.0;
+    zoom = std::min(zoom, 3.0);
+    if (zoom == m_zoom)
+        return;
+    m_zoom = zoom;
+    for (const DesignRect &placed : m_design)
+        placeAtZoom(placed.widget, placed.twips);
+    for (ListView *list : {lstEmployees, lstSelectedEmployees})
+        list->setZoom(zoom);
+    fitFont();
+    q->updateGeometry();
+}
+
 void VendorEmployeePrivate::createWidgets()
 {
+    m_designFont = q->font();
+
     fraMain = make<QGroupBox>(q, "fraMain");
     place(fraMain, 0, -90, 8745, 5310);
 
@@ -187,13 +237,7 @@ void VendorEmployeePrivate::createWidgets()
     mnuRemoveItems = mnuRemove->addAction(QStringLiteral("Remove"));
     mnuRemoveItems->setObjectName(QStringLiteral("mnuRemoveItems"));
 
-    fitDesignFont(q, {{lblAllVendors, QStringLiteral("Non Selected Active Employees (32767):")},
-                      {lblSelVendors, QStringLiteral("Selected Employees (32767):")},
-                      {cmdCommit, cmdCommit->text()},
-                      {optList[0], optList[0]->text()},
-                      {optList[1], optList[1]->text()},
-                      {optFind[0], optFind[0]->text()},
-                      {optFind[1], optFind[1]->text()}});
+    fitFont();
 
     // The design's tab order, for the widgets that take focus.
     QWidget *const order[] = {txtVendorName, optFind[0],          txtVendorID,  optFind[1],

@@ -27,6 +27,7 @@ VendorEmployee::VendorEmployee(QWidget *parent)
     d->setUpPendingRows();
     d->setUpHistory();
     d->setUpFindAgain();
+    d->followAppearance();
 }
 
 VendorEmployee::~VendorEmployee() = default;
@@ -65,10 +66,20 @@ int VendorEmployee::pendingChanges() const
     return d->m_pendingLinks + d->m_pendingUnlinks;
 }
 
+void VendorEmployee::setZoom(qreal zoom)
+{
+    d->setZoom(zoom);
+}
+
+qreal VendorEmployee::zoom() const
+{
+    return d->m_zoom;
+}
+
 QSize VendorEmployee::sizeHint() const
 {
     // fraMain is 8745 x 5310 twips and starts 90 twips above the top edge.
-    return QSize(8745 / 15, (5310 - 90) / 15);
+    return QSize(qRound(8745 * d->m_zoom / 15), qRound((5310 - 90) * d->m_zoom / 15));
 }
 
 } // namespace KavriVendorEmp

@@ -9,7 +9,9 @@
 #include "platform/Transfer.h"
 #include "platform/XmlDocument.h"
 
+#include <QFont>
 #include <QLoggingCategory>
+#include <QRect>
 
 #include <array>
 #include <cstdint>
@@ -89,12 +91,27 @@ public:
     QButtonGroup *optListGroup = nullptr;
 
     // control/Layout.cpp
+    struct DesignRect
+    {
+        QWidget *widget;
+        QRect twips;
+    };
+    std::vector<DesignRect> m_design; // every widget's design rectangle, in twips
+    qreal m_zoom = 1.0;
+    QFont m_designFont; // the face the control was created with, before fitting
+    void place(QWidget *widget, int left, int top, int width, int height);
+    void placeAtZoom(QWidget *widget, const QRect &twips);
+    void fitFont();
+    void setZoom(qreal zoom);
     void createWidgets();
     void UserControl_Initialize();
     // control/Accessibility.cpp: names, descriptions and tooltips for assistive technology.
     void describeWidgets();
     // The lists' accessible names are their count labels' texts: called wherever those change.
     void syncListNames();
+    // control/Appearance.cpp: palette and style changes at run time reach the find boxes'
+    // colours and the fitted font.
+    void followAppearance();
     // control/Handlers.cpp: binds every widget event to its handler.
     void connectHandlers();
     // control/VendorEmployee.cpp

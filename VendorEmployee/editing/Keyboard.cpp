@@ -21,18 +21,18 @@ bool isMenuKey(int key, int shift)
 
 } // namespace
 
+// A key acts only while the button it stands for is enabled: a keyboard user hears the button
+// states, not the current row the list happens to hold.
 void VendorEmployeePrivate::lstEmployees_KeyDown(int key, int)
 {
-    if (isEnter(key))
+    if (isEnter(key) && cmdAdd->isEnabled())
         lstEmployees_DblClick();
 }
 
 void VendorEmployeePrivate::lstSelectedEmployees_KeyDown(int key, int shift)
 {
-    if (isEnter(key))
-        lstSelectedEmployees_DblClick();
-    else if (key == Qt::Key_Delete)
-        mnuRemoveItems_Click();
+    if ((isEnter(key) || key == Qt::Key_Delete) && cmdDelete->isEnabled())
+        cmdDelete_Click();
     else if (isMenuKey(key, shift))
         showRemoveMenuAtCurrentRow();
 }
@@ -43,7 +43,9 @@ void VendorEmployeePrivate::txtFind_ReturnPressed()
         cmdFind_Click();
 }
 
-// The checks a right-button release makes before it opens the menu.
+// Opens the menu where a right click on the current row would: the list holds rows and its
+// current row has an ID and is selected, as a right press leaves the row it lands on. Opened by
+// a key, "Remove" starts active, so that the first Return chooses it.
 void VendorEmployeePrivate::showRemoveMenuAtCurrentRow()
 {
     try {
@@ -51,10 +53,11 @@ void VendorEmployeePrivate::showRemoveMenuAtCurrentRow()
         if (list->Count() == 0)
             return;
         ListItem current = list->SelectedItem();
-        if (!current || current.Text().isEmpty())
+        if (!current || current.Text().isEmpty() || !current.Selected())
             return;
         current.EnsureVisible();
         const QRect row = list->visualRect(list->model()->index(list->indexOf(current) - 1, 0));
+        mnuRemove->setActiveAction(mnuRemoveItems);
         mnuRemove->exec(list->viewport()->mapToGlobal(row.bottomLeft()));
     } catch (...) {
         traceSilentFailure("showRemoveMenuAtCurrentRow");

@@ -1,8 +1,11 @@
 #include "platform/ListView.h"
 
+#include "platform/ListAccessible.h"
 #include "platform/ListModel.h"
 #include "platform/ListView_p.h"
+#include "platform/RowLook.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -117,6 +120,7 @@ ListView::ListView(QWidget *parent)
     : QTreeView(parent), m_model(std::make_unique<ListModel>(this)),
       d(std::make_unique<ListViewPrivate>())
 {
+    ListAccessible::installFactory();
     setModel(m_model.get());
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -284,7 +288,21 @@ void ListView::addColumnHeader(const QString &text, double widthTwips)
         return;
     Q_EMIT m_model->headerDataChanged(Qt::Horizontal, section, section);
     if (!isColumnHidden(section))
-        header()->resizeSection(section, qRound(widthTwips / twipsPerPixel));
+        header()->resizeSection(section, sectionPixels(section));
+}
+
+int ListView::sectionPixels(int section) const
+{
+    return qRound(d->widths.value(section) * d->zoom / twipsPerPixel);
+}
+
+void ListView::setZoom(qreal zoom)
+{
+    d->zoom = zoom;
+    for (int section = 0; section < std::min(int(d->widths.size()), int(ColumnCount)); ++section) {
+        if (!isColumnHidden(section))
+            header()->resizeSection(section, sectionPixels(section));
+    }
 }
 
 int ListView::columnHeaderCount() const
@@ -301,7 +319,7 @@ double ListView::columnHeaderWidth(int index) const
 }
 int ListView::widthTwips() const
 {
-    return width() * int(twipsPerPixel);
+    return qRound(width() * twipsPerPixel / d->zoom);
 }
 
 void ListView::hideColumnForGood(int column)
@@ -373,7 +391,8 @@ void ListView::mouseReleaseEvent(QMouseEvent *event)
                       (modifiers & Qt::ControlModifier ? 2 : 0) |
                       (modifiers & Qt::AltModifier ? 4 : 0);
     if (button != 0)
-        Q_EMIT MouseUp(button, shift, pos.x() * int(twipsPerPixel), pos.y() * int(twipsPerPixel));
+        Q_EMIT MouseUp(button, shift, qRound(pos.x() * twipsPerPixel / d->zoom),
+                       qRound(pos.y() * twipsPerPixel / d->zoom));
     if (click)
         Q_EMIT Click();
 }
@@ -403,6 +422,13 @@ void ListView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    // Shift and Ctrl with a selection key mean to select several rows: a list still in single
+    // selection hears of it first, so that it can allow them before the key acts.
+    if (!MultiSelect() && (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) &&
+        (event->matches(QKeySequence::SelectAll) || key == Qt::Key_Space || key == Qt::Key_Up ||
+         key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End ||
+         key == Qt::Key_PageUp || key == Qt::Key_PageDown))
+        Q_EMIT KeySelect();
     const QModelIndex current = currentIndex();
     const QItemSelection selection = selectionModel()->selection();
     QTreeView::keyPressEvent(event);
@@ -456,6 +482,72 @@ bool ListView::viewportEvent(QEvent *event)
     return QTreeView::viewportEvent(event);
 }
 
+void ListView::focusInEvent(QFocusEvent *event)
+{
+    QTreeView::focusInEvent(event);
+    announceCurrentRow();
+}
+
+// QTreeView's own accessibility events count the hidden column among the cells: the events are
+// sent here instead, in the terms of the table assistive technology reads (ListAccessible).
+void ListView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QAbstractItemView::currentChanged(current, previous);
+    // Whole rows show the focus: both rows repaint.
+    for (const QModelIndex &index : {previous, current}) {
+        if (index.isValid()) {
+            const QRect cell = visualRect(index);
+            viewport()->update(QRect(0, cell.y(), viewport()->width(), cell.height()));
+        }
+    }
+    announceCurrentRow();
+}
+
+void ListView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!QAccessible::isActive())
+        return;
+    auto *iface = static_cast<ListAccessible *>(QAccessible::queryAccessibleInterface(this));
+    if (!iface)
+        return;
+    const auto send = [&](const QItemSelection &range, QAccessible::Event type) {
+        if (range.isEmpty() || range.first().top() >= m_model->rowCount())
+            return;
+        QAccessibleEvent event(this, type);
+        event.setChild(iface->childIndex(range.first().top(), 0));
+        QAccessible::updateAccessibility(&event);
+    };
+    send(selected, QAccessible::SelectionAdd);
+    send(deselected, QAccessible::SelectionRemove);
+}
+
+// The focused row is announced once the event that moved it has run its course: a move or a
+// load may change the current row several times, and removing rows from a list that then loses
+// the focus to another must announce nothing at all.
+void ListView::announceCurrentRow()
+{
+    if (!QAccessible::isActive() || d->focusPending)
+        return;
+    d->focusPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            d->focusPending = false;
+            const QModelIndex current = currentIndex();
+            if (!hasFocus() || !current.isValid())
+                return;
+            auto *iface =
+                static_cast<ListAccessible *>(QAccessible::queryAccessibleInterface(this));
+            if (!iface)
+                return;
+            QAccessibleEvent event(this, QAccessible::Focus);
+            event.setChild(iface->childIndex(current.row(), 0));
+            QAccessible::updateAccessibility(&event);
+        },
+        Qt::QueuedConnection);
+}
+
 // QTreeView::drawRow for rows without children, indentation or spanning, the only rows this
 // view has; anything else is left to it.
 void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
@@ -487,6 +579,15 @@ void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
     }
 
     QStyleOptionViewItem opt = option;
+    // The list without the focus shows its selection muted, so that only the focused list's
+    // selection looks like the one keys act on.
+    if (selected && !focused) {
+        for (auto group : {QPalette::Active, QPalette::Inactive}) {
+            opt.palette.setColor(group, QPalette::Highlight, mutedHighlight(option.palette, group));
+            opt.palette.setColor(group, QPalette::HighlightedText,
+                                 mutedHighlightedText(option.palette, group));
+        }
+    }
     // Whole rows are selected: the style is to fill the first column's decoration too.
     opt.showDecorationSelected = selectionBehavior() & SelectRows || option.showDecorationSelected;
     for (qsizetype i = 0; i < sections.size(); ++i) {
@@ -527,22 +628,23 @@ void ListView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,
     }
 
     if (rowFocus) {
-        QStyleOptionFocusRect focus;
-        focus.QStyleOption::operator=(option);
-        focus.state |= QStyle::State_KeyboardFocusChange;
-        const QPalette::ColorGroup group = enabled ? QPalette::Normal : QPalette::Disabled;
-        focus.backgroundColor =
-            option.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+        // A solid two-pixel frame round the whole row, in a colour that stands out from the
+        // base and the highlight alike: the style's dotted focus rectangle all but vanishes.
+        const QPalette::ColorGroup group = !enabled                           ? QPalette::Disabled
+                                           : option.state & QStyle::State_Active ? QPalette::Active
+                                                                                 : QPalette::Inactive;
         const int x = option.showDecorationSelected ? 0 : header->sectionPosition(0);
-        const QRect rect(x - header->offset(), y, header->length() - x, height);
-        focus.rect = style()->visualRect(layoutDirection(), viewport()->rect(), rect);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter);
-        if (!option.showDecorationSelected && header->sectionsMoved() &&
-            header->visualIndex(0) != 0) {
-            const QRect before(0, y, header->sectionPosition(0), height);
-            focus.rect = style()->visualRect(layoutDirection(), viewport()->rect(), before);
-            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter);
-        }
+        const QRect row = style()
+                              ->visualRect(layoutDirection(), viewport()->rect(),
+                                           QRect(x - header->offset(), y, header->length() - x,
+                                                 height))
+                              .intersected(viewport()->rect());
+        const QColor color = focusFrameColor(option.palette, group);
+        constexpr int frame = 2;
+        painter->fillRect(QRect(row.left(), row.top(), row.width(), frame), color);
+        painter->fillRect(QRect(row.left(), row.bottom() - frame + 1, row.width(), frame), color);
+        painter->fillRect(QRect(row.left(), row.top(), frame, row.height()), color);
+        painter->fillRect(QRect(row.right() - frame + 1, row.top(), frame, row.height()), color);
     }
 }
 

@@ -131,6 +131,9 @@ public:
     double columnHeaderWidth(int index) const; // 1-based, twips
     /// The list's own width in twips.
     int widthTwips() const;
+    /// Twips per pixel become 15 / zoom: the column headers' widths follow, and widthTwips and
+    /// MouseUp keep speaking design twips.
+    void setZoom(qreal zoom);
 
     // The column policy is the owner's: the list gives its columns no meaning.
     /// Keeps `column` in the model but never shows it: hidden, of no width, not resizable; a
@@ -181,7 +184,8 @@ Q_SIGNALS:
     /// the control's, and never travel on to the list's parents.
     void KeyDown(int key, int shift);
     /// A key press (navigation, Shift/Ctrl selection, type-ahead) changed the selection or the
-    /// current row.
+    /// current row; also before a Shift or Ctrl selection key acts while MultiSelect is off, so
+    /// that the receiver can switch it on for the key.
     void KeySelect();
     /// A drag of rows from the list named `source` was dropped here.
     void DragDrop(const QString &source);
@@ -195,6 +199,10 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
     /// Paints a row as QTreeView does, with the selection read from the rows' marks: the
     /// selection model answers each cell by walking every selected range, which made repainting
     /// a list of thousands of separately selected rows cost milliseconds.
@@ -203,6 +211,10 @@ protected:
 
 private:
     void showSortIndicator();
+    // Sends assistive technology a focus event for the current row, once, after the event that
+    // is running, if the list then has the focus.
+    void announceCurrentRow();
+    int sectionPixels(int section) const;
 
     friend class ListItem;
     friend class ListModel;

@@ -18,6 +18,7 @@ struct ListViewPrivate
     QList<double> widths;
     // The header section each sort key shows its indicator on.
     int indicatorSection[ListView::ColumnCount] = {};
+    qreal zoom = 1.0;
     // Mouse state: a left press seen, and the press that a double-click ended.
     bool leftPressed = false;
     bool doubleClicked = false;
@@ -26,6 +27,8 @@ struct ListViewPrivate
     QElapsedTimer typedAt;
     // The cell under the mouse, followed as QAbstractItemView follows it, for painting.
     QPersistentModelIndex hover;
+    // A focus event for assistive technology is on its way for the current row.
+    bool focusPending = false;
 };
 
 } // namespace KavriVendorEmp::platform

@@ -93,7 +93,7 @@ void tst_Accessibility::commandButtons()
     QCOMPARE(iface->role(), QAccessible::Button);
     QCOMPARE(iface->text(QAccessible::Name), name);
     QCOMPARE(iface->text(QAccessible::Description), description);
-    QCOMPARE(b->toolTip(), description);
+    QVERIFY2(b->toolTip().startsWith(description), qPrintable(b->toolTip()));
 }
 
 // Each list is announced by its count label, before a load, after it and after a move.
@@ -123,7 +123,9 @@ void tst_Accessibility::listsAreNamedByTheirCounts()
              QStringLiteral("Non Selected Active Employees (2):"));
     namesFollowLabels();
 
-    // Enter on the current row: the row moves right.
+    // Ctrl+Space selects the current row, which enables ">"; Enter then moves the row right.
+    left->setFocus();
+    QTest::keyClick(left, Qt::Key_Space, Qt::ControlModifier);
     QTest::keyClick(left, Qt::Key_Return);
     QCOMPARE(left->Count(), 1);
     QCOMPARE(accessibleText(right, QAccessible::Name), QStringLiteral("Selected Employees (2):"));

@@ -146,6 +146,8 @@ private Q_SLOTS:
     void transferComponent();
     void captionsFitTheirWidths_data();
     void captionsFitTheirWidths();
+    void zoomScalesTheDesign_data();
+    void zoomScalesTheDesign();
 
 private:
     template <typename T = QWidget> T *child(const char *name) const
@@ -351,18 +353,20 @@ void tst_Layout::captionsFitTheirWidths_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("reserved"); // room the widget keeps for its indicator or frame
-    QTest::newRow("largest non-selected count") << "lblAllVendors"
-                                                << "Non Selected Active Employees (32767):" << 0;
-    QTest::newRow("largest selected count") << "lblSelVendors"
-                                            << "Selected Employees (32767):" << 0;
-    QTest::newRow("commit") << "cmdCommit"
-                            << "Commit to Database" << 8;
-    QTest::newRow("non-selected option") << "optList(0)"
-                                         << "Non Selected Employees" << 16;
-    QTest::newRow("selected option") << "optList(1)"
-                                     << "Selected Employeess" << 16;
-    QTest::newRow("name option") << "optFind(0)"
-                                 << "Name" << 16;
+    QTest::addColumn<qreal>("zoom");
+    for (const qreal zoom : {1.0, 1.5, 3.0}) {
+        const auto row = [zoom](const char *name) {
+            return &QTest::addRow("%s at %g", name, zoom);
+        };
+        *row("largest non-selected count")
+            << "lblAllVendors" << "Non Selected Active Employees (32767):" << 0 << zoom;
+        *row("largest selected count")
+            << "lblSelVendors" << "Selected Employees (32767):" << 0 << zoom;
+        *row("commit") << "cmdCommit" << "Commit to Database" << 8 << zoom;
+        *row("non-selected option") << "optList(0)" << "Non Selected Employees" << 16 << zoom;
+        *row("selected option") << "optList(1)" << "Selected Employeess" << 16 << zoom;
+        *row("name option") << "optFind(0)" << "Name" << 16 << zoom;
+    }
 }
 
 // A host's default face is often wider than the design's; the texts must still show whole.
@@ -371,11 +375,62 @@ void tst_Layout::captionsFitTheirWidths()
     QFETCH(QString, name);
     QFETCH(QString, text);
     QFETCH(int, reserved);
+    QFETCH(qreal, zoom);
+    m_control->setZoom(zoom);
     auto *widget = m_control->findChild<QWidget *>(name);
     QVERIFY(widget);
     const int advance = QFontMetrics(widget->font()).horizontalAdvance(text);
     QVERIFY2(advance + reserved <= widget->width(),
              qPrintable(QStringLiteral("%1 px for %2 px").arg(advance).arg(widget->width())));
+}
+
+void tst_Layout::zoomScalesTheDesign_data()
+{
+    QTest::addColumn<qreal>("asked");
+    QTest::addColumn<qreal>("zoom");
+    QTest::newRow("1.5") << 1.5 << 1.5;
+    QTest::newRow("above 3") << 5.0 << 3.0;
+    QTest::newRow("below 1") << 0.5 << 1.0;
+}
+
+// Every rectangle scales with the zoom, the text and the rows grow with it, and going back to 1.0
+// restores the geometry and the face exactly.
+void tst_Layout::zoomScalesTheDesign()
+{
+    QFETCH(qreal, asked);
+    QFETCH(qreal, zoom);
+    m_control->show();
+    const VendorEmployee fresh;
+    auto *list = child<ListView>("lstEmployees");
+    list->Add(QStringLiteral("7")).setSubItems(1, QStringLiteral("Alice"));
+    const int rowHeight = list->visualRect(list->model()->index(0, 0)).height();
+    const QFont font = m_control->font();
+
+    m_control->setZoom(asked);
+    QCOMPARE(m_control->zoom(), zoom);
+    QCOMPARE(m_control->property("zoom").toReal(), zoom);
+    for (const Design &expected : design) {
+        const QRect at1 = pixels(expected.left, expected.top, expected.width, expected.height);
+        const QRect now = child(expected.name)->geometry();
+        for (auto [value, design] : {std::pair{now.x(), at1.x()}, {now.y(), at1.y()},
+                                     {now.width(), at1.width()}, {now.height(), at1.height()}})
+            QVERIFY2(std::abs(value - design * zoom) <= 1, expected.name);
+    }
+    QCOMPARE(m_control->sizeHint(), (fresh.sizeHint() * zoom));
+    QCOMPARE(list->header()->sectionSize(0) + list->header()->sectionSize(1),
+             qRound(3975 * zoom / 15));
+    QVERIFY(std::abs(list->widthTwips() - 3975) <= 10); // whole pixels at any zoom
+    if (zoom > 1) {
+        QVERIFY(m_control->font().pointSizeF() >= font.pointSizeF() * zoom * 0.85);
+        QVERIFY(list->visualRect(list->model()->index(0, 0)).height() >= rowHeight * zoom * 0.8);
+    }
+
+    m_control->setZoom(1.0);
+    for (const Design &expected : design)
+        QCOMPARE(child(expected.name)->geometry(),
+                 pixels(expected.left, expected.top, expected.width, expected.height));
+    QCOMPARE(m_control->font(), fresh.font());
+    QCOMPARE(list->visualRect(list->model()->index(0, 0)).height(), rowHeight);
 }
 
 QTEST_MAIN(tst_Layout)

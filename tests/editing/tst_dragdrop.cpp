@@ -52,12 +52,13 @@ void tst_DragDrop::dropIsMoveAll_data()
     QTest::addColumn<bool>("toRight");
     QTest::addColumn<QStringList>("rows");
     QTest::newRow("left to right, two rows") << true << QStringList({"34", "78"});
-    QTest::newRow("left to right, one row") << true << QStringList({"78"});
     QTest::newRow("right to left, two rows") << false << QStringList({"12", "90"});
+    // One selected row leaves ">>" disabled: the drop, standing for it, does nothing.
+    QTest::newRow("left to right, one row") << true << QStringList({"78"});
 }
 
 // A drop leaves everything as pressing that direction's move-all button does, with the same
-// change codes.
+// change codes; where that button is disabled, it leaves everything as it was.
 void tst_DragDrop::dropIsMoveAll()
 {
     QFETCH(bool, toRight);
@@ -71,15 +72,11 @@ void tst_DragDrop::dropIsMoveAll()
     ListView *source = toRight ? byDrop.lstEmployees : byDrop.lstSelectedEmployees;
     ListView *target = toRight ? byDrop.lstSelectedEmployees : byDrop.lstEmployees;
     QVERIFY(drop(target, rowsFrom(source->objectName()).get()));
-    // Move-all runs even where its button is disabled (one selected row): a drag moves them all.
-    (toRight ? byButton.cmdAddAll : byButton.cmdRemoveAll)->setEnabled(true);
     QTest::mouseClick(toRight ? byButton.cmdAddAll : byButton.cmdRemoveAll, Qt::LeftButton);
 
     QCOMPARE(Outcome(byDrop), Outcome(byButton));
-    for (const QString &id : rows) {
-        QVERIFY(!Editor::positionOf(source, id));
-        QVERIFY(Editor::positionOf(target, id));
-    }
+    for (const QString &id : rows)
+        QCOMPARE(Editor::positionOf(source, id) == 0, rows.size() > 1);
 }
 
 void tst_DragDrop::dropsNotTaken_data()

@@ -30,6 +30,8 @@ private Q_SLOTS:
     void passwordIsNeitherShownNorStored();
     void asksBeforeLosingChanges_data();
     void asksBeforeLosingChanges();
+    void zoomStartsAtTheFontAndIsRemembered_data();
+    void zoomStartsAtTheFontAndIsRemembered();
 
 private:
     static QString field(HostWindow &w, const char *name)
@@ -192,6 +194,46 @@ void tst_HostSettings::asksBeforeLosingChanges()
     QCOMPARE(w.isVisible(), !(closing && discarded));
     QCOMPARE(w.control()->pendingChanges(), discarded && !closing ? 0 : moved);
     QCOMPARE(w.isWindowModified(), !(discarded && !closing));
+}
+
+void tst_HostSettings::zoomStartsAtTheFontAndIsRemembered_data()
+{
+    QTest::addColumn<qreal>("pointSize");
+    QTest::addColumn<qreal>("start");
+    QTest::newRow("9 pt") << 9.0 << 1.0;
+    QTest::newRow("7 pt, never below 1") << 7.0 << 1.0;
+    QTest::newRow("13.5 pt") << 13.5 << 1.5;
+}
+
+// The first start follows the desktop's font; Ctrl++ and Ctrl+- step, Ctrl+0 resets, and the
+// next start takes the zoom the window was left at.
+void tst_HostSettings::zoomStartsAtTheFontAndIsRemembered()
+{
+    QFETCH(qreal, pointSize);
+    QFETCH(qreal, start);
+    const QFont saved = QApplication::font();
+    QFont font = saved;
+    font.setPointSizeF(pointSize);
+    QApplication::setFont(font);
+    {
+        HostWindow w;
+        QCOMPARE(w.control()->zoom(), start);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.findChild<QWidget *>(QStringLiteral("hostLoad"))->setFocus();
+        QTest::keyClick(w.windowHandle(), Qt::Key_Plus, Qt::ControlModifier);
+        QTest::keyClick(w.windowHandle(), Qt::Key_Plus, Qt::ControlModifier);
+        QTest::keyClick(w.windowHandle(), Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(w.control()->zoom(), start + 0.25);
+        QVERIFY(w.control()->minimumSize() == w.control()->sizeHint());
+    }
+    QApplication::setFont(saved);
+    HostWindow next;
+    QCOMPARE(next.control()->zoom(), start + 0.25);
+    next.show();
+    QVERIFY(QTest::qWaitForWindowActive(&next));
+    QTest::keyClick(next.windowHandle(), Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(next.control()->zoom(), 1.0);
 }
 
 QTEST_MAIN(tst_HostSettings)

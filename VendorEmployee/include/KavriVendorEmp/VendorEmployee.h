@@ -23,6 +23,9 @@ class KAVRIVENDOREMP_EXPORT VendorEmployee : public QWidget
     Q_OBJECT
     Q_PROPERTY(QString lastError READ lastError)
     Q_PROPERTY(int pendingChanges READ pendingChanges NOTIFY pendingChangesChanged)
+    /// Larger text on request: the whole design (positions, sizes and the fitted font) scaled
+    /// by this factor, 1.0 (the default) to 3.0.
+    Q_PROPERTY(qreal zoom READ zoom WRITE setZoom)
 
 public:
     explicit VendorEmployee(QWidget *parent = nullptr);
@@ -57,6 +60,10 @@ public:
     /// The rows a commit would link or unlink now: those whose change code is not a plain number.
     /// A load sets it to 0; moves, and their undo and redo, change it.
     int pendingChanges() const;
+
+    /// Values outside 1.0 to 3.0 are brought to the nearer end (a NaN to 1.0).
+    void setZoom(qreal zoom);
+    qreal zoom() const;
 
     QSize sizeHint() const override;
 
