@@ -49,7 +49,8 @@ QByteArray readFile(const QString &path)
 // A request through nginx over TLS, on a connection of its own; status 0 when no answer came.
 int tlsStatus(quint16 port, const QString &ca, const QByteArray &method, const QByteArray &target,
               const QByteArray &body = {}, const QByteArray &host = publicName.toUtf8(),
-              std::chrono::milliseconds timeout = std::chrono::seconds(30))
+              std::chrono::milliseconds timeout = std::chrono::seconds(30),
+              const std::string &fromAddress = {})
 {
     QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: " + host +
                          "\r\nConnection: close\r\n";
@@ -57,7 +58,7 @@ int tlsStatus(quint16 port, const QString &ca, const QByteArray &method, const Q
         request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n";
     request += "\r\n" + body;
-    const TlsExchange e = tlsExchange(port, ca, request.toStdString(), 0, timeout);
+    const TlsExchange e = tlsExchange(port, ca, request.toStdString(), 0, timeout, fromAddress);
     if (!e.handshake || e.answer.compare(0, 9, "HTTP/1.1 ") != 0)
         return 0;
     return std::atoi(e.answer.c_str() + 9);
@@ -98,6 +99,8 @@ QString pairKey(qint64 vendor, qint64 employee)
 // that each post's two changes are its alone and tell whether it took effect.
 qint64 linkedBy(int writer, int post) { return qint64(writer) * 2 * postsPerWriter + 2 * post + 1; }
 qint64 unlinkedBy(int writer, int post) { return linkedBy(writer, post) + 1; }
+// Each writer is a client of its own address, which the audit trail must name.
+std::string writerAddress(int writer) { return "127.0.0." + std::to_string(2 + writer); }
 
 } // namespace
 
@@ -130,7 +133,8 @@ bool tst_DeployTopology::startServer(ServerProcess &server, quint16 port, bool s
 {
     QStringList arguments{QStringLiteral("--database"), m_db.serverArgument(),
                           QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port),
-                          QStringLiteral("--allow-host"), publicName};
+                          QStringLiteral("--allow-host"), publicName,
+                          QStringLiteral("--trusted-proxy"), QStringLiteral("127.0.0.1")};
     if (seed)
         arguments << QStringLiteral("--seed") << QString::number(writerCount * 2 * postsPerWriter);
     return server.start(arguments);
@@ -324,7 +328,7 @@ void tst_DeployTopology::writersWhileAServerIsKilled()
                               deleteStatement(writerVendor, {unlinkedBy(w, i)})});
                 statuses[w].push_back(tlsStatus(m_https, m_certs.caFile, "POST",
                                                 "/VendorEmployee.asp", body, publicName.toUtf8(),
-                                                std::chrono::seconds(150)));
+                                                std::chrono::seconds(150), writerAddress(w)));
                 sent[w] = i + 1;
             }
         });
@@ -415,6 +419,13 @@ void tst_DeployTopology::writersWhileAServerIsKilled()
             ++otherChanged;
     }
     const int auditTotal = int(audit.count(u',')) + (audit.isEmpty() ? 0 : 1);
+    // nginx's X-Forwarded-For, from a trusted proxy, names the writer rather than nginx.
+    const qint64 foreignAddress =
+        m_db.scalar(QStringLiteral("SELECT count(*) FROM VendorEmployeeAudit WHERE ID > %1 AND "
+                                   "ClientAddress <> '127.0.0.' || (2 + (EmployeeID - 1) / %2)")
+                        .arg(auditBefore)
+                        .arg(2 * postsPerWriter))
+            .toLongLong();
     const int auditExpected = 2 * (inEffect + unansweredApplied);
 
     qInfo("failover through nginx: %d posts sent, %d answered 200, %d of those in effect; "
@@ -428,6 +439,7 @@ void tst_DeployTopology::writersWhileAServerIsKilled()
     QCOMPARE(auditWrong, 0);
     QCOMPARE(otherChanged, 0);
     QCOMPARE(auditTotal, auditExpected);
+    QCOMPARE(foreignAddress, qint64(0));
     QVERIFY(answered > 0);
 }
 
