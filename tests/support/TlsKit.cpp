@@ -70,7 +70,8 @@ TestCertificates makeTestCertificates(const QString &folder)
 }
 
 TlsExchange tlsExchange(std::uint16_t port, const QString &caFile, const std::string &bytes,
-                        int version, std::chrono::milliseconds timeout)
+                        int version, std::chrono::milliseconds timeout,
+                        const std::string &fromAddress)
 {
     TlsExchange result;
     ssl::context context(ssl::context::tls_client);
@@ -104,6 +105,18 @@ TlsExchange tlsExchange(std::uint16_t port, const QString &caFile, const std::st
                 readMore();
         });
     };
+    if (!fromAddress.empty()) {
+        boost::system::error_code e;
+        const net::ip::address from = net::ip::make_address(fromAddress, e);
+        if (!e)
+            stream->next_layer().open(from.is_v4() ? net::ip::tcp::v4() : net::ip::tcp::v6(), e);
+        if (!e)
+            stream->next_layer().bind({from, 0}, e);
+        if (e) {
+            result.error = "bind " + fromAddress + ": " + e.message();
+            return result;
+        }
+    }
     stream->next_layer().async_connect(
         {net::ip::make_address("127.0.0.1"), port}, [&](boost::system::error_code e) {
             if (e)

@@ -31,8 +31,10 @@ struct TlsExchange
 /// Connects to 127.0.0.1:port, completes a handshake that trusts only caFile, sends the bytes
 /// and reads until the server closes. version: 0 for any the client supports, else exactly
 /// that one (TLS1_VERSION ... TLS1_3_VERSION), offered with every cipher OpenSSL has.
+/// fromAddress: the loopback address the connection comes from (empty: the system's choice).
 TlsExchange tlsExchange(std::uint16_t port, const QString &caFile, const std::string &bytes,
                         int version = 0,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                        const std::string &fromAddress = {});
 
 } // namespace kvetest
