@@ -11,6 +11,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include <openssl/ssl.h>
 
@@ -669,7 +670,8 @@ private:
 };
 
 using PlainSession = Session<beast::tcp_stream>;
-using TlsSession = Session<ssl::stream<beast::tcp_stream>>;
+// Beast's TLS stream gathers a write's buffers into one record instead of one per buffer.
+using TlsSession = Session<beast::ssl_stream<beast::tcp_stream>>;
 
 } // namespace
 
