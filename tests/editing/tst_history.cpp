@@ -108,7 +108,7 @@ void tst_History::undoIsTheReverseMove_data()
     QTest::newRow(">> button") << true << QStringList{"7", "34", "100"} << int(Button);
     QTest::newRow("<< button") << false << QStringList{"5", "12"} << int(Button);
     QTest::newRow(">> drop") << true << QStringList{"42", "34"} << int(Drop);
-    QTest::newRow("<< drop, one row") << false << QStringList{"78"} << int(Drop);
+    QTest::newRow("<< drop") << false << QStringList{"5", "78"} << int(Drop);
 }
 
 // With 12 waiting to be linked and 34 to be unlinked, Ctrl+Z leaves what the reverse move of the
