@@ -292,11 +292,11 @@ void tst_ServerAbuse::endlessHeaderLine()
     const auto deadline = start + 15s;
     c.send("GET /VendorEmployee.asp?VendorID=1 HTTP/1.1\r\nX-Long: ", deadline);
     const std::string piece(4096, 'a');
-    // Bounded: at most 1 GiB or 15 s offered. Past the 16 KiB header limit the server answers
-    // 431, discards what still comes for a moment (so that the answer is not lost to a reset),
-    // then closes.
+    // Bounded by time alone: past the 16 KiB header limit the server answers 431, discards
+    // what still comes for a moment (so that the answer is not lost to a reset), then closes,
+    // and on an idle machine loopback carries more than a GiB in that moment.
     bool closed = false;
-    for (int i = 0; i < 262144 && Clock::now() < deadline && !closed; ++i)
+    while (Clock::now() < deadline && !closed)
         closed = c.send(piece, Clock::now() + 2s) < piece.size();
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     QVERIFY2(closed, "the server kept reading an endless header line");
