@@ -690,6 +690,12 @@ void Server::Impl::accept()
             return;
         }
         const auto peer = socket.remote_endpoint(ec);
+        // An answer goes out as soon as it is written: over TLS its last record is a short
+        // segment that Nagle would otherwise hold back until the client's delayed ACK.
+        if (!ec) {
+            error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+        }
         std::shared_ptr<SessionBase> session;
         bool sweep = false;
         if (!ec) {
