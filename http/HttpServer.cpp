@@ -13,7 +13,10 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -565,8 +568,19 @@ private:
                                       });
             return;
         }
+        if constexpr (kTls)
+            cork(true);
         bhttp::async_write(m_stream, *m_serializer,
                            beast::bind_front_handler(&Session::onWritten, self()));
+    }
+
+    // TLS writes an answer one 16 KiB record at a time; corked, the records of one answer leave
+    // in as few segments as fit, so the client wakes once per answer rather than once per record.
+    void cork(bool on)
+    {
+        const int value = on ? 1 : 0;
+        ::setsockopt(tcp().socket().native_handle(), IPPROTO_TCP, TCP_CORK, &value,
+                     sizeof value);
     }
 
     void dripNext()
@@ -592,6 +606,8 @@ private:
 
     void onWritten(error_code ec, std::size_t)
     {
+        if constexpr (kTls)
+            cork(false);
         m_serializer.reset();
         m_res = {};
         if (ec)
