@@ -109,7 +109,18 @@ inline BoxCloser &boxCloser()
 inline QByteArray httpCall(const QString &url, const QByteArray *postBody = nullptr)
 {
     static QNetworkAccessManager manager;
-    QNetworkRequest request{QUrl(url)};
+    const QUrl target(url);
+    QNetworkRequest request{target};
+    if (target.scheme() == QLatin1String("https")) {
+        // As the control does over https: the login goes with the request, and each load is a
+        // connection of its own, handshake included.
+        request.setUrl(target.adjusted(QUrl::RemoveUserInfo));
+        request.setRawHeader("Authorization",
+                             "Basic " + (target.userName() + QLatin1Char(':') + target.password())
+                                            .toUtf8()
+                                            .toBase64());
+        manager.clearConnectionCache();
+    }
     QNetworkReply *reply;
     if (postBody) {
         request.setHeader(QNetworkRequest::ContentTypeHeader,
