@@ -210,7 +210,7 @@ def build_table(compare, peer):
                            "better": "higher"})
         if row["beside"] is not None:
             b = row["beside"]
-            ratios.append({"label": 'undo ÷ ">>" (target ≤ 2×), TLS load ÷ plain load',
+            ratios.append({"label": 'undo ÷ ">>" (≤ 2×), TLS ÷ plain load',
                            "value": b["ratio"], "target": b["target"] or 0, "better": "lower"})
         row["ratios"] = ratios
         rows.append(row)
