@@ -11,6 +11,9 @@
 #include "compare/Control.h"
 #include "compare/Limit.h"
 #include "compare/Peer.h"
+#include "compare/Secure.h"
+
+#include <QAction>
 
 #include <QLineEdit>
 #include <QRadioButton>
@@ -441,6 +444,71 @@ void BM_Move2000Of4000_Control(benchmark::State &state)
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// 8. Ctrl+Z after a ">>" of 16,000 rows: the reverse move of exactly the rows it carried, found
+// again among the target's rows. Set beside add_all/control, whose setup it shares; each timed
+// undo is followed by an untimed redo.
+
+QAction *historyAction(Control &c, QKeySequence::StandardKey key)
+{
+    const QKeySequence wanted = QKeySequence::keyBindings(key).value(0);
+    for (QAction *action : c.control->actions()) {
+        if (action->shortcuts().contains(wanted))
+            return action;
+    }
+    throw std::logic_error("no action for the key");
+}
+
+void BM_UndoAddAll_Control(benchmark::State &state)
+{
+    Control c;
+    c.load(readServer());
+    const int moved = movedCount();
+    Control::selectSpread(c.left, moved);
+    c.click(c.cmdAddAll);
+    QAction *const undo = historyAction(c, QKeySequence::Undo);
+    QAction *const redo = historyAction(c, QKeySequence::Redo);
+    for (auto _ : state) {
+        undo->trigger();
+        settle();
+        state.PauseTiming();
+        check(state, c.right->Count() == rowCount() / 2, "the undo left rows behind");
+        redo->trigger();
+        settle();
+        check(state, c.right->Count() == rowCount() / 2 + moved, "the redo moved other rows");
+        state.ResumeTiming();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// 9. The load from a server that speaks only TLS and asks for a login, to be set beside the plain
+// load. Each load of the control opens a connection of its own, so the limit's does too.
+
+// The server checks a password once and then remembers the login: a first, untimed load pays
+// for that check, so that the timed loads are all alike.
+void BM_LoadTlsLogin_Control(benchmark::State &state)
+{
+    Control c;
+    c.control->setServerName(secureServer().url());
+    settle();
+    for (auto _ : state) {
+        c.control->setServerName(secureServer().url());
+        settle();
+        check(state, c.left->Count() + c.right->Count() == rowCount(),
+              qPrintable(c.control->lastError()));
+    }
+}
+
+void BM_LoadTlsLogin_Limit(benchmark::State &state)
+{
+    Limit l;
+    l.load(secureServer().documentUrl());
+    for (auto _ : state)
+        l.load(secureServer().documentUrl());
+    check(state, int(l.left.model.rows.size() + l.right.model.rows.size()) == rowCount(),
+          "load incomplete");
+}
+
 #define KVE_COMPARE(function, name)                                                                \
     BENCHMARK(function)->Name(name)->Unit(benchmark::kMillisecond)->UseRealTime()
 
@@ -470,6 +538,9 @@ KVE_COMPARE(BM_Commit_Peer, "commit/qtreewidget");
 KVE_COMPARE(BM_ServerGet, "server_get/server");
 KVE_COMPARE(BM_ServerPost, "server_post/server");
 KVE_COMPARE(BM_Move2000Of4000_Control, "move_2000_of_4000/control");
+KVE_COMPARE(BM_UndoAddAll_Control, "undo_add_all/control");
+KVE_COMPARE(BM_LoadTlsLogin_Control, "load_tls_login/control");
+KVE_COMPARE(BM_LoadTlsLogin_Limit, "load_tls_login/limit");
 
 } // namespace
 
@@ -484,6 +555,7 @@ int main(int argc, char **argv)
     try {
         readServer(); // started and seeded before any timing
         writeServer();
+        secureServer();
         benchmark::RunSpecifiedBenchmarks();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench_compare: %s\n", e.what());

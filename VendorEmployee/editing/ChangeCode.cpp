@@ -1,12 +1,14 @@
 #include "editing/ChangeCode.h"
 
+#include <algorithm>
+
 namespace KavriVendorEmp::ChangeCode {
 
 namespace {
 
 constexpr qsizetype baseCodeDigits = 6;
 
-bool isDigit(QChar c)
+bool isDigit(char16_t c)
 {
     return c >= u'0' && c <= u'9';
 }
@@ -20,30 +22,39 @@ QString baseCode(const QString &id)
 
     // Worked on the digits rather than on a converted value, so that an ID of any length keeps
     // every digit.
-    const bool negative = id.startsWith(u'-');
+    const QChar *const text = id.constData();
+    const bool negative = text[0] == u'-';
     qsizetype first = negative ? 1 : 0;
-    while (first < id.size() - 1 && id[first] == u'0')
+    while (first < id.size() - 1 && text[first] == u'0')
         ++first;
-    const QStringView digits = QStringView(id).mid(first);
-
-    QString code;
-    code.reserve(baseCodeDigits + 1);
+    const qsizetype digits = id.size() - first;
     // Minus zero is zero.
-    if (negative && digits != u"0")
-        code += u'-';
-    for (qsizetype i = digits.size(); i < baseCodeDigits; ++i)
-        code += u'0';
-    code += digits;
+    const bool minus = negative && !(digits == 1 && text[first] == u'0');
+    const qsizetype zeros = std::max<qsizetype>(0, baseCodeDigits - digits);
+
+    // Written in place, with room for the one-letter suffix of a moved row: one allocation.
+    const qsizetype size = (minus ? 1 : 0) + zeros + digits;
+    QString code;
+    code.reserve(size + 1);
+    code.resize(size);
+    QChar *out = code.data();
+    if (minus)
+        *out++ = u'-';
+    out = std::fill_n(out, zeros, u'0');
+    std::copy_n(text + first, digits, out);
     return code;
 }
 
 bool isNumeric(const QString &code)
 {
-    const qsizetype first = code.startsWith(u'-') ? 1 : 0;
-    if (code.size() == first)
+    const char16_t *p = reinterpret_cast<const char16_t *>(code.constData());
+    const char16_t *const end = p + code.size();
+    if (p != end && *p == u'-')
+        ++p;
+    if (p == end)
         return false;
-    for (qsizetype i = first; i < code.size(); ++i) {
-        if (!isDigit(code[i]))
+    for (; p != end; ++p) {
+        if (!isDigit(*p))
             return false;
     }
     return true;

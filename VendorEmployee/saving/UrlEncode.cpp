@@ -1,6 +1,7 @@
 #include "saving/UrlEncode.h"
 
 #include <array>
+#include <cstring>
 
 namespace KavriVendorEmp {
 
@@ -31,6 +32,34 @@ constexpr std::array<Piece, 128> makePieces()
 constexpr std::array<Piece, 128> kPieces = makePieces();
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// What each ASCII character becomes, written as three bytes of which the first `size` count.
+struct Encoded
+{
+    char bytes[3];
+    unsigned char size;
+};
+
+constexpr std::array<Encoded, 128> makeAscii()
+{
+    std::array<Encoded, 128> ascii{};
+    for (unsigned c = 0; c < 128; ++c) {
+        switch (kPieces[c]) {
+        case Keep:
+            ascii[c] = {{char(c), 0, 0}, 1};
+            break;
+        case Plus:
+            ascii[c] = {{'+', 0, 0}, 1};
+            break;
+        case Encode:
+            ascii[c] = {{'%', kHex[c >> 4], kHex[c & 0xF]}, 3};
+            break;
+        }
+    }
+    return ascii;
+}
+
+constexpr std::array<Encoded, 128> kAscii = makeAscii();
+
 inline char *putEscaped(char *p, unsigned byte)
 {
     *p++ = '%';
@@ -53,17 +82,10 @@ void appendFormUrlEncoded(QByteArray &out, QStringView theData)
     while (s < end) {
         char32_t c = *s++;
         if (c < 0x80) {
-            switch (kPieces[c]) {
-            case Keep:
-                *p++ = char(c);
-                break;
-            case Plus:
-                *p++ = '+';
-                break;
-            case Encode:
-                p = putEscaped(p, c);
-                break;
-            }
+            // Three bytes always fit: the room reserved is nine per unit.
+            const Encoded &e = kAscii[c];
+            std::memcpy(p, e.bytes, 3);
+            p += e.size;
             continue;
         }
         if (QChar::isHighSurrogate(c) && s < end && QChar::isLowSurrogate(*s))
