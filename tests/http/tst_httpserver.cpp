@@ -92,6 +92,15 @@ Response echo(const Request &r)
     return res;
 }
 
+// The echo, counting its calls: a request refused must never reach the handler.
+vendoremp::http::Handler countingEcho(std::atomic<int> &calls)
+{
+    return [&calls](const Request &r) {
+        ++calls;
+        return echo(r);
+    };
+}
+
 } // namespace
 
 class tst_HttpServer : public QObject
@@ -189,10 +198,7 @@ void tst_HttpServer::echoesRequests()
 void tst_HttpServer::keepsConnectionsAlive()
 {
     std::atomic<int> calls{0};
-    auto server = start([&](const Request &r) {
-        ++calls;
-        return echo(r);
-    });
+    auto server = start(countingEcho(calls));
     Client c(server->port());
     QVERIFY(c.open());
     // Two requests in one write: the second must wait in the buffer for its turn.
@@ -336,12 +342,7 @@ void tst_HttpServer::refusesOversizedBodies()
     std::atomic<int> calls{0};
     Limits limits;
     limits.maxBodyBytes = 64;
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
     Client c(server->port());
     c.send(request);
     const Answer a = c.read();
@@ -356,12 +357,7 @@ void tst_HttpServer::refusesOversizedHeaders()
     std::atomic<int> calls{0};
     Limits limits;
     limits.maxHeaderBytes = 1024;
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
     {
         Client c(server->port());
         c.send(get("/", "X-Test: " + QByteArray(900, 'a') + "\r\n"));
@@ -403,10 +399,7 @@ void tst_HttpServer::refusesMalformedRequests()
 {
     QFETCH(QByteArray, request);
     std::atomic<int> calls{0};
-    auto server = start([&](const Request &r) {
-        ++calls;
-        return echo(r);
-    });
+    auto server = start(countingEcho(calls));
     Client c(server->port());
     c.send(request);
     QCOMPARE(c.read().status, 400);
@@ -419,12 +412,7 @@ void tst_HttpServer::closesSlowRequests()
     std::atomic<int> calls{0};
     Limits limits;
     limits.readTimeout = 300ms;
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
 
     // Bytes keep coming, but the request is never complete: the deadline covers the whole read.
     Client c(server->port());
@@ -641,10 +629,7 @@ void tst_HttpServer::refusesLooseRequests()
 {
     QFETCH(QByteArray, request);
     std::atomic<int> calls{0};
-    auto server = start([&](const Request &r) {
-        ++calls;
-        return echo(r);
-    });
+    auto server = start(countingEcho(calls));
     Client c(server->port());
     // A request right behind it in the same write, as a smuggler would place it: never read.
     c.send(request + post("/smuggled", "SQL=x"));
@@ -738,12 +723,7 @@ void tst_HttpServer::capsBodyMemory()
     limits.maxBodyBytes = 80;
     limits.maxBodyBytesInFlight = 100;
     std::atomic<int> calls{0};
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
     // 80 bytes announced, 10 sent: 80 held.
     Client holder(server->port());
     holder.send("POST /h HTTP/1.1\r\nHost: h\r\nContent-Length: 80\r\n\r\n" + QByteArray(10, 'h'));
@@ -815,12 +795,7 @@ void tst_HttpServer::tlsSurvivesBadClients()
     Limits limits;
     limits.readTimeout = 300ms;
     std::atomic<int> calls{0};
-    Server server(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    Server server(countingEcho(calls), limits);
     server.useTls(certs.certificateFile.toStdString(), certs.keyFile.toStdString());
     const auto port = server.listen("127.0.0.1", 0);
 
