@@ -1,11 +1,8 @@
 #include "control/VendorEmployee_p.h"
 
-#include "platform/MessageBox.h"
-
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 
 namespace KavriVendorEmp {
@@ -45,44 +42,6 @@ private:
 };
 
 } // namespace
-
-// Find's own steps, with the search starting after (or, going back, before) the current row of
-// the searched list and wrapping round, so that the current row itself comes last.
-void VendorEmployeePrivate::findAgain(int direction)
-{
-    if (!cmdFind->isEnabled())
-        return;
-    lstSelectedEmployees->setMultiSelect(false);
-    lstEmployees->setMultiSelect(false);
-    cmdDelete->setEnabled(false);
-    cmdRemoveAll->setEnabled(false);
-    cmdAddAll->setEnabled(false);
-    cmdAdd->setEnabled(false);
-
-    ListView *const list = optList[0]->isChecked() ? lstEmployees : lstSelectedEmployees;
-    const bool byName = optFind[0]->isChecked();
-    const QString text = byName ? txtVendorName->text() : txtVendorID->text();
-    const int count = list->Count();
-    // Without a current row the search starts at the first row, or going back at the last.
-    int at = list->indexOf(list->SelectedItem());
-    if (at == 0 && direction < 0)
-        at = count + 1;
-    ListItem found;
-    for (int step = 1; step <= count && !found; ++step) {
-        const int position = (at - 1 + direction * step + 2 * count) % count + 1;
-        ListItem row = list->Item(position);
-        if (byName ? row.SubItems(1).contains(text, Qt::CaseInsensitive) : row.Text() == text)
-            found = row;
-    }
-
-    if (!found) {
-        platform::MsgBox(q, QStringLiteral("Not found"), platform::vbInformation);
-        return;
-    }
-    found.setSelected(true);
-    found.EnsureVisible();
-    list->SetFocus();
-}
 
 void VendorEmployeePrivate::setUpFindAgain()
 {

@@ -1,9 +1,8 @@
 #include "http/HttpServer.h"
+#include "support/RawHttp.h"
 #include "support/TlsKit.h"
 
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,104 +20,55 @@ using vendoremp::http::Server;
 
 namespace {
 
+namespace raw = kvetest::raw;
+
+raw::Clock::time_point after(std::chrono::milliseconds wait)
+{
+    return raw::Clock::now() + wait;
+}
+
+// One answer as a test compares it; status 0 when the connection ended or time ran out first.
 struct Answer
 {
     int status = 0;
-    QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    std::string text;
 
-    QByteArray header(const QByteArray &name) const
+    QByteArray header(const char *name) const
     {
-        for (const auto &[n, v] : headers)
-            if (n.compare(name, Qt::CaseInsensitive) == 0)
-                return v;
-        return {};
-    }
-    bool hasHeader(const QByteArray &name) const
-    {
-        for (const auto &h : headers)
-            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-                return true;
-        return false;
+        return QByteArray::fromStdString(raw::headerOf(text, name));
     }
 };
 
-// A blocking client: what a test needs to say exact bytes and read exact answers.
-class Client
+// The raw loopback client, in the terms of these tests: exact bytes out, whole answers in.
+class Client : public raw::Connection
 {
 public:
     /// from: the loopback address to connect from, so that tests of per-client limits can play
     /// several clients.
-    explicit Client(quint16 port, const QString &from = QStringLiteral("127.0.0.1"))
+    explicit Client(quint16 port, const QByteArray &from = {})
+        : Connection(port, from.isEmpty() ? nullptr : from.constData())
     {
-        m_socket.bind(QHostAddress(from), 0);
-        m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-        m_connected = m_socket.waitForConnected(3000);
-    }
-    bool connected() const { return m_connected; }
-
-    void send(const QByteArray &bytes)
-    {
-        m_socket.write(bytes);
-        m_socket.waitForBytesWritten(3000);
     }
 
-    /// Reads one answer with a Content-Length body; status 0 when the connection ended first.
+    void send(const QByteArray &bytes) { Connection::send(bytes.toStdString(), after(10s)); }
+
     Answer read(int timeoutMs = 5000)
     {
-        Answer a;
-        QElapsedTimer clock;
-        clock.start();
-        qsizetype headerEnd = -1;
-        while ((headerEnd = m_buffer.indexOf("\r\n\r\n")) < 0) {
-            if (!fill(timeoutMs - clock.elapsed()))
-                return a;
-        }
-        const QList<QByteArray> lines = m_buffer.left(headerEnd).split('\n');
-        m_buffer.remove(0, headerEnd + 4);
-        const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].trimmed();
-            const qsizetype colon = line.indexOf(':');
-            a.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-        }
-        const qsizetype length = a.header("Content-Length").toLongLong();
-        while (m_buffer.size() < length) {
-            if (!fill(timeoutMs - clock.elapsed()))
-                return a;
-        }
-        a.body = m_buffer.left(length);
-        m_buffer.remove(0, length);
-        a.status = statusLine.value(1).toInt();
-        return a;
+        const std::string text = readAnswer(after(std::chrono::milliseconds(timeoutMs)));
+        if (!raw::isWhole(text))
+            return {};
+        return {raw::statusOf(text), QByteArray::fromStdString(raw::bodyOf(text)), text};
     }
 
     /// True when the server closes the connection within the time, without sending anything.
     bool closedWithoutBytes(int timeoutMs = 5000)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (fill(timeoutMs - clock.elapsed())) {
-        }
-        return m_buffer.isEmpty() && m_socket.state() != QAbstractSocket::ConnectedState;
+        return closedByPeer(after(std::chrono::milliseconds(timeoutMs))) &&
+               readAll(after(0ms)).empty();
     }
 
-    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
-
-private:
-    bool fill(qint64 remainingMs)
-    {
-        if (remainingMs <= 0)
-            return false;
-        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(int(remainingMs)))
-            return false;
-        m_buffer += m_socket.readAll();
-        return true;
-    }
-
-    QTcpSocket m_socket;
-    QByteArray m_buffer;
-    bool m_connected = false;
+    bool isOpen() { return !closedByPeer(raw::Clock::now()); }
 };
 
 QByteArray get(const QByteArray &target, const QByteArray &extra = {})
@@ -140,6 +90,15 @@ Response echo(const Request &r)
     res.body = r.method + " " + r.target + " path=" + r.path + " query=" + r.query +
                " x=" + r.header("x-test") + " body=" + r.body;
     return res;
+}
+
+// The echo, counting its calls: a request refused must never reach the handler.
+vendoremp::http::Handler countingEcho(std::atomic<int> &calls)
+{
+    return [&calls](const Request &r) {
+        ++calls;
+        return echo(r);
+    };
 }
 
 } // namespace
@@ -225,7 +184,7 @@ void tst_HttpServer::echoesRequests()
     QFETCH(QByteArray, expected);
     auto server = start(echo);
     Client c(server->port());
-    QVERIFY(c.connected());
+    QVERIFY(c.open());
     c.send(request);
     Answer a = c.read();
     if (a.status == 100) // the interim answer of an expect-continue
@@ -239,12 +198,9 @@ void tst_HttpServer::echoesRequests()
 void tst_HttpServer::keepsConnectionsAlive()
 {
     std::atomic<int> calls{0};
-    auto server = start([&](const Request &r) {
-        ++calls;
-        return echo(r);
-    });
+    auto server = start(countingEcho(calls));
     Client c(server->port());
-    QVERIFY(c.connected());
+    QVERIFY(c.open());
     // Two requests in one write: the second must wait in the buffer for its turn.
     c.send(get("/one") + post("/two", "2"));
     QCOMPARE(c.read().body, QByteArray("GET /one path=/one query= x= body="));
@@ -337,7 +293,7 @@ void tst_HttpServer::receivesLargeBodies()
         return res;
     });
     Client c(server->port());
-    QVERIFY(c.connected());
+    QVERIFY(c.open());
     // A request right behind the body, in the same write: it must be neither lost nor taken
     // for body.
     const QByteArray bytes = request + get("/next");
@@ -386,12 +342,7 @@ void tst_HttpServer::refusesOversizedBodies()
     std::atomic<int> calls{0};
     Limits limits;
     limits.maxBodyBytes = 64;
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
     Client c(server->port());
     c.send(request);
     const Answer a = c.read();
@@ -406,12 +357,7 @@ void tst_HttpServer::refusesOversizedHeaders()
     std::atomic<int> calls{0};
     Limits limits;
     limits.maxHeaderBytes = 1024;
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
     {
         Client c(server->port());
         c.send(get("/", "X-Test: " + QByteArray(900, 'a') + "\r\n"));
@@ -453,10 +399,7 @@ void tst_HttpServer::refusesMalformedRequests()
 {
     QFETCH(QByteArray, request);
     std::atomic<int> calls{0};
-    auto server = start([&](const Request &r) {
-        ++calls;
-        return echo(r);
-    });
+    auto server = start(countingEcho(calls));
     Client c(server->port());
     c.send(request);
     QCOMPARE(c.read().status, 400);
@@ -469,12 +412,7 @@ void tst_HttpServer::closesSlowRequests()
     std::atomic<int> calls{0};
     Limits limits;
     limits.readTimeout = 300ms;
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
 
     // Bytes keep coming, but the request is never complete: the deadline covers the whole read.
     Client c(server->port());
@@ -522,9 +460,7 @@ void tst_HttpServer::capsConnections()
     for (QElapsedTimer clock; !admitted && (!clock.isValid() || clock.elapsed() < 5000);) {
         if (!clock.isValid())
             clock.start();
-        Client next(server->port());
-        next.send(get("/4"));
-        admitted = next.read(1000).status == 200;
+        admitted = raw::statusOf(raw::get(server->port(), "/4", 1s)) == 200;
         if (!admitted)
             QTest::qWait(50);
     }
@@ -639,7 +575,7 @@ void tst_HttpServer::stopsWhileBusy()
 
     server->stop(); // idempotent
     Client late(server->port());
-    QVERIFY(!late.connected() || late.closedWithoutBytes(2000));
+    QVERIFY(!late.open() || late.closedWithoutBytes(2000));
 }
 
 void tst_HttpServer::picksFreePorts()
@@ -693,10 +629,7 @@ void tst_HttpServer::refusesLooseRequests()
 {
     QFETCH(QByteArray, request);
     std::atomic<int> calls{0};
-    auto server = start([&](const Request &r) {
-        ++calls;
-        return echo(r);
-    });
+    auto server = start(countingEcho(calls));
     Client c(server->port());
     // A request right behind it in the same write, as a smuggler would place it: never read.
     c.send(request + post("/smuggled", "SQL=x"));
@@ -719,14 +652,14 @@ void tst_HttpServer::capsConnectionsPerClient()
         limits);
     std::vector<std::unique_ptr<Client>> held;
     for (const char *from : {"127.0.0.2", "127.0.0.2", "127.0.0.4", "127.0.0.4", "127.0.0.4"}) {
-        held.push_back(std::make_unique<Client>(server->port(), QString::fromLatin1(from)));
+        held.push_back(std::make_unique<Client>(server->port(), from));
         held.back()->send(get("/"));
         QCOMPARE(held.back()->read().body, QByteArray(from));
     }
-    Client third(server->port(), QStringLiteral("127.0.0.2"));
+    Client third(server->port(), "127.0.0.2");
     third.send(get("/"));
     QVERIFY(third.closedWithoutBytes());
-    Client other(server->port(), QStringLiteral("127.0.0.3"));
+    Client other(server->port(), "127.0.0.3");
     other.send(get("/"));
     QCOMPARE(other.read().body, QByteArray("127.0.0.3"));
 }
@@ -748,8 +681,7 @@ void tst_HttpServer::closesIdleConnectionsNearTheCap()
     // the newcomers, which have sent nothing yet, keep theirs.
     std::vector<std::unique_ptr<Client>> crowd;
     for (int i = 0; i < 6; ++i)
-        crowd.push_back(std::make_unique<Client>(server->port(),
-                                                 QStringLiteral("127.0.0.%1").arg(2 + i)));
+        crowd.push_back(std::make_unique<Client>(server->port(), "127.0.0." + QByteArray::number(2 + i)));
     QVERIFY(idle.closedWithoutBytes(5000));
     crowd.front()->send(get("/"));
     QCOMPARE(crowd.front()->read().status, 200);
@@ -791,12 +723,7 @@ void tst_HttpServer::capsBodyMemory()
     limits.maxBodyBytes = 80;
     limits.maxBodyBytesInFlight = 100;
     std::atomic<int> calls{0};
-    auto server = start(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    auto server = start(countingEcho(calls), limits);
     // 80 bytes announced, 10 sent: 80 held.
     Client holder(server->port());
     holder.send("POST /h HTTP/1.1\r\nHost: h\r\nContent-Length: 80\r\n\r\n" + QByteArray(10, 'h'));
@@ -868,12 +795,7 @@ void tst_HttpServer::tlsSurvivesBadClients()
     Limits limits;
     limits.readTimeout = 300ms;
     std::atomic<int> calls{0};
-    Server server(
-        [&](const Request &r) {
-            ++calls;
-            return echo(r);
-        },
-        limits);
+    Server server(countingEcho(calls), limits);
     server.useTls(certs.certificateFile.toStdString(), certs.keyFile.toStdString());
     const auto port = server.listen("127.0.0.1", 0);
 

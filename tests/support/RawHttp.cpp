@@ -39,15 +39,9 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
-std::size_t contentLength(const std::string &head)
+std::size_t contentLength(const std::string &answer)
 {
-    std::string lower = head;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    const auto at = lower.find("\r\ncontent-length:");
-    if (at == std::string::npos)
-        return 0;
-    return std::size_t(std::strtoull(lower.c_str() + at + 17, nullptr, 10));
+    return std::size_t(std::strtoull(headerOf(answer, "Content-Length").c_str(), nullptr, 10));
 }
 
 } // namespace
@@ -144,7 +138,7 @@ std::string Connection::readAnswer(Clock::time_point deadline)
     for (;;) {
         const auto headEnd = out.find("\r\n\r\n");
         if (headEnd != std::string::npos) {
-            const std::size_t total = headEnd + 4 + contentLength(out.substr(0, headEnd + 2));
+            const std::size_t total = headEnd + 4 + contentLength(out);
             if (out.size() >= total) {
                 m_pending = out.substr(total);
                 out.resize(total);
@@ -178,9 +172,34 @@ bool Connection::closedByPeer(Clock::time_point deadline)
 
 int statusOf(const std::string &answer)
 {
-    if (answer.compare(0, 9, "HTTP/1.1 ") != 0 || answer.size() < 12)
+    if (answer.size() < 12 || answer.compare(0, 7, "HTTP/1.") != 0 ||
+        (answer[7] != '0' && answer[7] != '1') || answer[8] != ' ')
         return 0;
     return std::atoi(answer.c_str() + 9);
+}
+
+std::string headerOf(const std::string &answer, const std::string &name)
+{
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        return text;
+    };
+    const std::string head = answer.substr(0, answer.find("\r\n\r\n")) + "\r\n";
+    const std::string key = "\r\n" + lower(name) + ":";
+    const auto at = lower(head).find(key);
+    if (at == std::string::npos)
+        return {};
+    const auto start = head.find_first_not_of(" \t", at + key.size());
+    const auto end = head.find_last_not_of(" \t", head.find("\r\n", at + key.size()) - 1);
+    return start <= end ? head.substr(start, end + 1 - start) : std::string();
+}
+
+bool isWhole(const std::string &answer)
+{
+    const auto headEnd = answer.find("\r\n\r\n");
+    return headEnd != std::string::npos &&
+           answer.size() - headEnd - 4 >= contentLength(answer);
 }
 
 std::string bodyOf(const std::string &answer)

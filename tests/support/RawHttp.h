@@ -40,8 +40,12 @@ private:
     std::string m_pending; // bytes read past the last answer
 };
 
-/// The status of an HTTP answer ("HTTP/1.1 200 OK..."), 0 when there is none.
+/// The status of an HTTP answer ("HTTP/1.1 200 OK...", or HTTP/1.0), 0 when there is none.
 int statusOf(const std::string &answer);
+/// A field of an answer's head (the first of that name, letter case aside), empty when absent.
+std::string headerOf(const std::string &answer, const std::string &name);
+/// Whether an answer is whole: its head ended and all of its Content-Length body there.
+bool isWhole(const std::string &answer);
 /// The body of an HTTP answer with a Content-Length (or the rest), empty when there is none.
 std::string bodyOf(const std::string &answer);
 
