@@ -63,7 +63,9 @@ struct LimitList
 {
     RowModel model;
     QTreeView view;
-    LimitList()
+    bool holdsSelected = false;
+    explicit LimitList(bool selected = false)
+        : holdsSelected(selected)
     {
         view.setUniformRowHeights(true);
         view.setRootIsDecorated(false);
@@ -95,7 +97,7 @@ struct LimitList
 struct Limit
 {
     LimitList left;
-    LimitList right;
+    LimitList right{true};
 
     void load(const QString &url)
     {
@@ -125,6 +127,14 @@ struct Limit
             to.model.change([&](std::vector<Row> &target) {
                 const auto moved = std::stable_partition(source.begin(), source.end(),
                                                          [](const Row &r) { return !r.selected; });
+                // A moved row's code says whether it left its home list, as the control's does;
+                // the suffix keeps each row's place in the order.
+                for (auto row = moved; row != source.end(); ++row) {
+                    const bool leavesHome = !row->code.back().isLetter();
+                    row->code = changeCode(row->id);
+                    if (leavesHome)
+                        row->code += to.holdsSelected ? u'N' : u'D';
+                }
                 for (Row &row : target)
                     row.selected = false;
                 const auto middle = std::ptrdiff_t(target.size());
