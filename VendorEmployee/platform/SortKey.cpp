@@ -107,12 +107,12 @@ ColumnKey columnKey(const QString &text, QString &fold)
     // The fold, packed as packFold would pack it: the first unit in the top byte, zeros after the
     // end.
     fold = QString();
-    quint64 upper = 0;
+    quint32 upper = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t c = data[i];
         const char16_t f = tables.fold[c];
         key.words[i / 8] |= quint64(f) << (56 - 8 * (i % 8));
-        upper |= quint64(f != c ? 1 : 0) << (23 - i);
+        upper |= quint32(f != c ? 1 : 0) << (23 - i);
     }
     // Two texts with the same fold differ only in letter case, and at the first difference the
     // upper-case letter sorts first: inverting the mask makes that the smaller word.
