@@ -1,5 +1,7 @@
 #include "editing/ChangeCode.h"
 
+#include <algorithm>
+
 namespace KavriVendorEmp::ChangeCode {
 
 namespace {
@@ -19,21 +21,22 @@ QString baseCode(const QString &id)
         return QString(baseCodeDigits, u'0');
 
     // Worked on the digits rather than on a converted value, so that an ID of any length keeps
-    // every digit.
+    // every digit. Written into one buffer of the final size: every loaded row makes one.
     const bool negative = id.startsWith(u'-');
     qsizetype first = negative ? 1 : 0;
     while (first < id.size() - 1 && id[first] == u'0')
         ++first;
     const QStringView digits = QStringView(id).mid(first);
-
-    QString code;
-    code.reserve(baseCodeDigits + 1);
     // Minus zero is zero.
-    if (negative && digits != u"0")
-        code += u'-';
-    for (qsizetype i = digits.size(); i < baseCodeDigits; ++i)
-        code += u'0';
-    code += digits;
+    const qsizetype sign = negative && digits != u"0" ? 1 : 0;
+    const qsizetype zeros = std::max<qsizetype>(0, baseCodeDigits - digits.size());
+
+    QString code(sign + zeros + digits.size(), Qt::Uninitialized);
+    QChar *out = code.data();
+    if (sign)
+        *out++ = u'-';
+    out = std::fill_n(out, zeros, QChar(u'0'));
+    std::copy(digits.begin(), digits.end(), out);
     return code;
 }
 
