@@ -111,8 +111,9 @@ public:
     /// The root element, or nothing.
     XmlNode documentElement() const;
     /// Frees a node that has been read, with everything inside it, for a document read once from
-    /// start to end: what is made of the node can take its memory. Nodes and lists that name it,
-    /// or anything inside it, must not be used afterwards. @throws XmlError on nothing
+    /// start to end: what is made of the node can take its memory. Nodes that name it or anything
+    /// inside it, and lists whose item() gave one of them, must not be used afterwards; an
+    /// iterator already past it goes on. @throws XmlError on nothing
     void release(const XmlNode &node);
 
 private:
