@@ -96,12 +96,17 @@ void loadEmployeeSection(VendorEmployeePrivate &d, int section, ListView *list)
         child(d.m_document->documentElement(), section).childNodes();
     ListView::BulkUpdate bulk(list);
     ProgressValue progress(d.prbLoad);
-    for (const XmlNode record : records) {
+    // Each record is freed once its row is made, so that the rows take the records' memory
+    // instead of adding to it; nothing reads a record twice.
+    for (auto at = records.begin(); at != records.end();) {
+        const XmlNode record = *at;
+        ++at;
         ListItem row = list->Add(fieldText(record, 0));
         row.setSubItems(1, fieldText(record, 1));
         row.setSubItems(2, ChangeCode::baseCode(row.Text()));
         progress.set(d.m_progressCounter);
         d.m_progressCounter = toInt16(d.m_progressCounter + 1);
+        d.m_document->release(record);
     }
     list->setSortKey(2);
 }

@@ -6,6 +6,8 @@
 #include <QNetworkRequest>
 #include <QSslError>
 
+#include <algorithm>
+
 namespace KavriVendorEmp::platform {
 
 namespace {
@@ -127,6 +129,10 @@ void HttpExchange::send()
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > m_maxBytes)
             abort(QStringLiteral("the answer is over %1 bytes").arg(m_maxBytes));
+        // The announced body in one buffer from the start, rather than one regrown (and copied)
+        // as it arrives.
+        else if (length.isValid() && m_body.isEmpty())
+            m_body.reserve(qsizetype(length.toLongLong()));
     });
     connect(m_reply, &QNetworkReply::readyRead, this, &HttpExchange::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &HttpExchange::onFinished);
@@ -135,8 +141,15 @@ void HttpExchange::send()
 
 void HttpExchange::onReadyRead()
 {
-    // Read as it arrives, so that the size limit stops an answer without an announced length.
-    m_body += m_reply->readAll();
+    // Read as it arrives, so that the size limit stops an answer without an announced length;
+    // straight into the body, with no buffer of its own in between.
+    const qint64 available = m_reply->bytesAvailable();
+    if (available <= 0)
+        return;
+    const qsizetype had = m_body.size();
+    m_body.resize(had + qsizetype(available));
+    const qint64 read = m_reply->read(m_body.data() + had, available);
+    m_body.resize(had + qsizetype(std::max<qint64>(read, 0)));
     if (m_body.size() > m_maxBytes)
         abort(QStringLiteral("the answer is over %1 bytes").arg(m_maxBytes));
 }

@@ -85,9 +85,10 @@ ListRow *ListModel::addCopy(const ListRow &from)
     row->text = from.text;
     for (int n = 0; n < ListView::ColumnCount - 1; ++n)
         row->subItems[n] = from.subItems[n];
-    for (int column = 0; column < ListView::ColumnCount; ++column) {
-        row->fold[column] = from.fold[column];
-        row->keys[column] = from.keys[column];
+    std::copy(std::begin(from.keys), std::end(from.keys), std::begin(row->keys));
+    if (from.folds) {
+        row->folds = std::make_unique<QString[]>(ListView::ColumnCount);
+        std::copy_n(from.folds.get(), ListView::ColumnCount, row->folds.get());
     }
     return insert(row);
 }

@@ -11,6 +11,7 @@
 #include <QMimeData>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -20,16 +21,18 @@ struct ListRow
 {
     QString text;
     QString subItems[ListView::ColumnCount - 1];
-    // Per column: the sort key, and the case-folded text where the key is not exact.
-    QString fold[ListView::ColumnCount];
+    // Per column: the sort key, and the case-folded text where the key is not exact. Few texts
+    // need their fold, so the folds are held apart, for the rows that have one: a list may hold
+    // tens of thousands of rows.
     ColumnKey keys[ListView::ColumnCount];
+    std::unique_ptr<QString[]> folds; // ColumnCount of them, or none while every key is exact
     quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
     ListModel *owner = nullptr; // null once the row has left its list
-    bool removed = false;       // a tombstone: still in its slot until the slots are compacted
-    bool selected = false;
     ListRow *selPrev = nullptr; // the list's selected rows, linked through the rows
     ListRow *selNext = nullptr;
     int refs = 1; // the list's own reference plus one per handle; one UI thread, no atomics
+    bool removed = false; // a tombstone: still in its slot until the slots are compacted
+    bool selected = false;
 
     const QString &column(int n) const { return n == 0 ? text : subItems[n - 1]; }
 };
@@ -186,13 +189,21 @@ private:
     }
     static void refold(ListRow *row, int column)
     {
-        row->keys[column] = columnKey(row->column(column), row->fold[column]);
+        QString fold;
+        row->keys[column] = columnKey(row->column(column), fold);
+        if (!row->keys[column].exact) {
+            if (!row->folds)
+                row->folds = std::make_unique<QString[]>(ListView::ColumnCount);
+            row->folds[column] = std::move(fold);
+        } else if (row->folds) {
+            row->folds[column] = QString();
+        }
     }
     // Needed only where two keys tie on their first 24 folded code units, so seldom that an
     // exact key's fold is made afresh.
     static QString foldOf(const ListRow *row, int column)
     {
-        return row->keys[column].exact ? caseFolded(row->column(column)) : row->fold[column];
+        return row->keys[column].exact ? caseFolded(row->column(column)) : row->folds[column];
     }
 
     // Sorts the slots, calling aboutToChange first; false (and no call) when they were in order.

@@ -95,28 +95,32 @@ ColumnKey columnKey(const QString &text, QString &fold)
     ColumnKey key;
     const auto *data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
-    key.exact = size <= 24;
-    for (qsizetype i = 0; i < size && key.exact; ++i)
-        key.exact = data[i] < 0x100 && tables.exact[data[i]];
-    if (!key.exact) {
-        fold = caseFolded(text);
-        packFold(fold, key.words);
-        key.caseWord = 0;
-        return key;
+    // The fold, packed as packFold would pack it (the first unit in the top byte, zeros after the
+    // end), in the same pass that finds whether every unit is one a key holds whole.
+    if (size <= 24) {
+        quint32 upper = 0;
+        qsizetype i = 0;
+        for (; i < size; ++i) {
+            const char16_t c = data[i];
+            if (c >= 0x100 || !tables.exact[c])
+                break;
+            const char16_t f = tables.fold[c];
+            key.words[i / 8] |= quint64(f) << (56 - 8 * (i % 8));
+            upper |= quint32(f != c ? 1 : 0) << (23 - i);
+        }
+        if (i == size) {
+            fold = QString();
+            // Two texts with the same fold differ only in letter case, and at the first
+            // difference the upper-case letter sorts first: inverting the mask makes that the
+            // smaller word.
+            key.caseWord = ~upper;
+            return key;
+        }
     }
-    // The fold, packed as packFold would pack it: the first unit in the top byte, zeros after the
-    // end.
-    fold = QString();
-    quint64 upper = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = data[i];
-        const char16_t f = tables.fold[c];
-        key.words[i / 8] |= quint64(f) << (56 - 8 * (i % 8));
-        upper |= quint64(f != c ? 1 : 0) << (23 - i);
-    }
-    // Two texts with the same fold differ only in letter case, and at the first difference the
-    // upper-case letter sorts first: inverting the mask makes that the smaller word.
-    key.caseWord = ~upper;
+    key.exact = false;
+    fold = caseFolded(text);
+    packFold(fold, key.words); // shifts every earlier bit out
+    key.caseWord = 0;
     return key;
 }
 

@@ -13,7 +13,7 @@ namespace KavriVendorEmp::platform {
 struct ColumnKey
 {
     quint64 words[3] = {};          // the fold's first 24 code units (packFold)
-    quint64 caseWord = ~quint64(0); // of an exact key: its upper-case letters, inverted
+    quint32 caseWord = ~quint32(0); // of an exact key: its upper-case letters (24 bits), inverted
     // The text is at most 24 code units, each one a key holds whole (FoldTables::exact): the
     // words and caseWord tell it all.
     bool exact = true;

@@ -275,6 +275,7 @@ XmlDocument::~XmlDocument() = default;
 bool XmlDocument::load(const QString &url)
 {
     m_doc.reset();
+    m_text.clear();
     const HttpTarget target(url);
     if (!target.isValid()) {
         m_error = target.error;
@@ -284,17 +285,22 @@ bool XmlDocument::load(const QString &url)
     QByteArray contentType;
     if (!fetch(target, m_limits, body, contentType, m_error))
         return false;
-    if (loadXml(body, contentType))
+    if (parse(std::move(body), contentType))
         return true;
     m_error = target.shown + QStringLiteral(": ") + m_error;
     return false;
 }
 
-bool XmlDocument::loadXml(const QByteArray &original, const QByteArray &contentType)
+bool XmlDocument::loadXml(const QByteArray &bytes, const QByteArray &contentType)
+{
+    return parse(bytes, contentType);
+}
+
+bool XmlDocument::parse(QByteArray bytes, const QByteArray &contentType)
 {
     m_doc.reset();
+    m_text.clear();
     m_error.clear();
-    QByteArray bytes = original;
     const std::optional<pugi::xml_encoding> encoding =
         readableEncoding(bytes, contentType, m_error);
     if (!encoding)
@@ -305,8 +311,12 @@ bool XmlDocument::loadXml(const QByteArray &original, const QByteArray &contentT
     // refused.
     constexpr unsigned options = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
                                  pugi::parse_doctype | pugi::parse_fragment;
+    // Parsed where the bytes are, rather than in a copy: the document's names and texts then
+    // point into them, so they live as long as it.
+    const size_t size = size_t(bytes.size());
     const pugi::xml_parse_result result =
-        doc->load_buffer(bytes.constData(), size_t(bytes.size()), options, *encoding);
+        size == 0 ? doc->load_buffer("", 0, options, *encoding)
+                  : doc->load_buffer_inplace(bytes.data(), size, options, *encoding);
     if (!result) {
         m_error = QStringLiteral("not well-formed XML at byte %1: %2")
                       .arg(qint64(result.offset))
@@ -318,6 +328,7 @@ bool XmlDocument::loadXml(const QByteArray &original, const QByteArray &contentT
         return false;
     }
     m_doc = std::move(doc);
+    m_text = std::move(bytes);
     return true;
 }
 
@@ -327,6 +338,15 @@ XmlNode XmlDocument::documentElement() const
         return XmlNode();
     const pugi::xml_node root = m_doc->document_element();
     return root ? XmlNode(root.internal_object()) : XmlNode();
+}
+
+void XmlDocument::release(const XmlNode &node)
+{
+    if (!node.m_node)
+        throw XmlError("releasing a missing node");
+    // pugixml gives a page of nodes back to the heap once every node on it is gone.
+    const pugi::xml_node n = toNode(node.m_node);
+    n.parent().remove_child(n);
 }
 
 } // namespace KavriVendorEmp::platform

@@ -110,10 +110,18 @@ public:
 
     /// The root element, or nothing.
     XmlNode documentElement() const;
+    /// Frees a node that has been read, with everything inside it, for a document read once from
+    /// start to end: what is made of the node can take its memory. Nodes that name it or anything
+    /// inside it, and lists whose item() gave one of them, must not be used afterwards; an
+    /// iterator already past it goes on. @throws XmlError on nothing
+    void release(const XmlNode &node);
 
 private:
+    bool parse(QByteArray bytes, const QByteArray &contentType);
+
     Limits m_limits;
     bool m_async = true;
+    QByteArray m_text; // the bytes the document was parsed in place in; goes after m_doc
     std::unique_ptr<pugi::xml_document> m_doc;
     QString m_error;
 };

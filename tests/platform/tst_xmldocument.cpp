@@ -139,6 +139,7 @@ private Q_SLOTS:
     void readsText();
     void readsTextOfLeafNodes();
     void itemWalksAnyOrder();
+    void releasesReadNodes();
     void missingNodeThrows();
     void refusesMalformed_data();
     void refusesMalformed();
@@ -218,9 +219,11 @@ void tst_XmlDocument::readsText()
 {
     QFETCH(QByteArray, xml);
     QFETCH(QString, text);
+    const QByteArray given(xml.constData(), xml.size()); // unshared
     XmlDocument doc;
     QVERIFY(doc.loadXml(xml));
     QCOMPARE(doc.documentElement().text(), text);
+    QCOMPARE(xml, given); // parsed in place, but in bytes of its own
 }
 
 void tst_XmlDocument::readsTextOfLeafNodes()
@@ -252,6 +255,24 @@ void tst_XmlDocument::itemWalksAnyOrder()
     QVERIFY(list.item(-1).isNull());
     QVERIFY(list.item(1000).isNull());
     QCOMPARE(list.item(3).text(), QStringLiteral("3"));
+}
+
+void tst_XmlDocument::releasesReadNodes()
+{
+    XmlDocument doc;
+    QVERIFY(doc.loadXml("<r><a>1<b>2</b></a><!--c--><a>3</a></r>"));
+    doc.release(doc.documentElement().childNodes().item(0));
+    // The siblings stay, in order; a walk begun before a release goes on past it.
+    QCOMPARE(childList(doc.documentElement()).size(), 2);
+    const auto list = doc.documentElement().childNodes();
+    auto at = list.begin();
+    const XmlNode comment = *at;
+    ++at;
+    doc.release(comment);
+    QCOMPARE((*at).text(), QStringLiteral("3"));
+    QCOMPARE(doc.documentElement().text(), QStringLiteral("3"));
+    QVERIFY_THROWS_EXCEPTION(XmlError,
+                             doc.release(doc.documentElement().childNodes().item(5)));
 }
 
 void tst_XmlDocument::missingNodeThrows()
