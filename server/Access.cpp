@@ -1,5 +1,7 @@
 #include "server/Access.h"
 
+#include "server/Page.h"
+
 #include <boost/asio/ip/address.hpp>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -32,18 +34,9 @@ std::string_view trimmed(std::string_view s)
     return s;
 }
 
-http::Response refusal(int status, std::string body)
-{
-    http::Response r;
-    r.status = status;
-    r.body = std::move(body);
-    r.headers.emplace_back("Cache-Control", "no-store");
-    return r;
-}
-
 http::Response askForLogin()
 {
-    http::Response r = refusal(401, "Log in: this server needs a user name and password.");
+    http::Response r = plainAnswer(401, "Log in: this server needs a user name and password.");
     r.headers.emplace_back("WWW-Authenticate", R"(Basic realm="VendorEmployee", charset="UTF-8")");
     return r;
 }
@@ -301,13 +294,13 @@ Access::Decision Access::admit(const http::Request &request)
         }
     }
     if (hosts != 1 || !hostOk) {
-        d.refusal = refusal(403, "Forbidden: this server does not answer to that host name.");
+        d.refusal = plainAnswer(403, "Forbidden: this server does not answer to that host name.");
         return d;
     }
     const bool listedOrigin = anyOrigin && !foreignOrigin;
     const std::string site = lower(trimmed(request.header("Sec-Fetch-Site")));
     if (foreignOrigin || ((site == "cross-site" || site == "same-site") && !listedOrigin)) {
-        d.refusal = refusal(403, "Forbidden: requests from other sites are not accepted.");
+        d.refusal = plainAnswer(403, "Forbidden: requests from other sites are not accepted.");
         return d;
     }
 
@@ -317,7 +310,8 @@ Access::Decision Access::admit(const http::Request &request)
         return d;
     }
     if (role == Role::Read && request.method != "GET" && request.method != "HEAD")
-        d.refusal = refusal(403, "Forbidden: this user may read, not change. Nothing was changed.");
+        d.refusal =
+            plainAnswer(403, "Forbidden: this user may read, not change. Nothing was changed.");
     return d;
 }
 
@@ -334,7 +328,7 @@ std::optional<http::Response> Access::login(const http::Request &request, Actor 
 
     const auto now = FailedLogins::Clock::now();
     if (const long long wait = m_failures.blockedFor(actor.address, now)) {
-        http::Response r = refusal(429, "Too many failed logins from this address; try later.");
+        http::Response r = plainAnswer(429, "Too many failed logins from this address; try later.");
         r.headers.emplace_back("Retry-After", std::to_string(wait));
         return r;
     }
@@ -348,7 +342,7 @@ std::optional<http::Response> Access::login(const http::Request &request, Actor 
         if (!name.empty()) {
             const auto it = users->find(name);
             if (it == users->end())
-                return refusal(403, "Forbidden: the user is not listed on this server.");
+                return plainAnswer(403, "Forbidden: the user is not listed on this server.");
             actor.user = name;
             role = it->second.role;
             return std::nullopt;
@@ -362,7 +356,7 @@ std::optional<http::Response> Access::login(const http::Request &request, Actor 
         return askForLogin();
     const BasicCredentials credentials = parseBasicAuthorization(request.header("Authorization"));
     if (credentials.status != BasicCredentials::Status::Ok)
-        return refusal(400, "Bad request: " + credentials.problem + ".");
+        return plainAnswer(400, "Bad request: " + credentials.problem + ".");
 
     const auto it = users->find(credentials.user);
     const bool ok = m_cache.verify(credentials.user, credentials.password, [&] {

@@ -15,16 +15,6 @@ namespace {
 
 constexpr std::string_view pageName = "/VendorEmployee.asp";
 
-http::Response text(int status, std::string body)
-{
-    http::Response r;
-    r.status = status;
-    r.body = std::move(body);
-    // Every answer reflects the database at this moment; the control reloads after a save.
-    r.headers.emplace_back("Cache-Control", "no-store");
-    return r;
-}
-
 std::string lower(std::string_view s)
 {
     std::string out(s);
@@ -52,6 +42,16 @@ const char *plural(std::int64_t n)
 
 } // namespace
 
+http::Response plainAnswer(int status, std::string body)
+{
+    http::Response r;
+    r.status = status;
+    r.body = std::move(body);
+    // The control reloads after a save, so no answer may come from a cache.
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
 std::string saveSummary(std::int64_t linked, std::int64_t unlinked)
 {
     return std::to_string(linked) + " employee" + plural(linked) + " linked, " +
@@ -69,13 +69,13 @@ Page::~Page()
 http::Response Page::health(const http::Request &request) const
 {
     if (request.method != "GET" && request.method != "HEAD") {
-        http::Response r = text(405, "Only GET is allowed.");
+        http::Response r = plainAnswer(405, "Only GET is allowed.");
         r.headers.emplace_back("Allow", "GET");
         return r;
     }
     bool idle = false;
     if (!m_probing->compare_exchange_strong(idle, true))
-        return text(503, "unavailable");
+        return plainAnswer(503, "unavailable");
     auto answer = std::make_shared<std::promise<bool>>();
     std::future<bool> answered = answer->get_future();
     std::thread([this, answer, probing = m_probing] {
@@ -91,31 +91,31 @@ http::Response Page::health(const http::Request &request) const
         probing->store(false);
     }).detach();
     if (answered.wait_for(healthDeadline) != std::future_status::ready || !answered.get())
-        return text(503, "unavailable");
-    return text(200, "ok");
+        return plainAnswer(503, "unavailable");
+    return plainAnswer(200, "ok");
 }
 
 http::Response Page::handle(const http::Request &request, const Actor &actor) const
 {
     // A server name ending in "/" or naming a folder still reaches the page.
     if (!std::string_view(request.path).ends_with(pageName))
-        return text(404, "Not found: only " + std::string(pageName) + " is served.");
+        return plainAnswer(404, "Not found: only " + std::string(pageName) + " is served.");
     try {
         if (request.method == "GET")
             return load(request);
         if (request.method == "POST")
             return save(request, actor);
-        http::Response r = text(405, "Only GET and POST are allowed.");
+        http::Response r = plainAnswer(405, "Only GET and POST are allowed.");
         r.headers.emplace_back("Allow", "GET, POST");
         return r;
     } catch (const StoreError &e) {
         if (m_log)
             m_log(e.what());
-        return text(500, "The database failed; nothing was changed.");
+        return plainAnswer(500, "The database failed; nothing was changed.");
     } catch (const std::exception &e) {
         if (m_log)
             m_log(e.what());
-        return text(500, "The server failed; nothing was changed.");
+        return plainAnswer(500, "The server failed; nothing was changed.");
     }
 }
 
@@ -123,26 +123,26 @@ http::Response Page::load(const http::Request &request) const
 {
     const DecodedForm query = decodeForm(request.query);
     if (!query.ok)
-        return text(400, "Bad query: " + query.error + ".");
+        return plainAnswer(400, "Bad query: " + query.error + ".");
     const FormField *vendorField = nullptr;
     for (const FormField &field : query.fields) {
         if (field.name != "VendorID")
             continue;
         if (vendorField)
-            return text(400, "VendorID is given more than once.");
+            return plainAnswer(400, "VendorID is given more than once.");
         vendorField = &field;
     }
     if (!vendorField)
-        return text(400, "VendorID is missing.");
+        return plainAnswer(400, "VendorID is missing.");
     const std::optional<std::int64_t> vendorId = parseDecimal(vendorField->value);
     if (!vendorId)
-        return text(400, "VendorID must be a decimal integer.");
+        return plainAnswer(400, "VendorID must be a decimal integer.");
 
     const std::size_t expected = m_documentBytes.load(std::memory_order_relaxed);
     EmployeeDocumentWriter document(expected + expected / 16);
     if (!m_store.vendorEmployees(*vendorId, document))
-        return text(404, "There is no vendor " + std::to_string(*vendorId) + ".");
-    http::Response r = text(200, document.finish());
+        return plainAnswer(404, "There is no vendor " + std::to_string(*vendorId) + ".");
+    http::Response r = plainAnswer(200, document.finish());
     m_documentBytes.store(r.body.size(), std::memory_order_relaxed);
     r.contentType = "text/xml; charset=utf-8";
     return r;
@@ -152,7 +152,7 @@ http::Response Page::save(const http::Request &request, const Actor &actor) cons
 {
     const std::string type = mediaType(request.header("Content-Type"));
     if (type != "application/x-www-form-urlencoded")
-        return text(415, "The body must be application/x-www-form-urlencoded.");
+        return plainAnswer(415, "The body must be application/x-www-form-urlencoded.");
     // Field by field: memory stays in proportion to the body, and the first bad field ends the
     // reading.
     FormReader reader(request.body);
@@ -161,20 +161,21 @@ http::Response Page::save(const http::Request &request, const Actor &actor) cons
     for (std::size_t i = 1; reader.next(field); ++i) {
         const auto where = [i] { return "field " + std::to_string(i); };
         if (field.name != "SQL")
-            return text(400, "Refused: " + where() + " is not named SQL. Nothing was changed.");
+            return plainAnswer(400, "Refused: " + where() +
+                                        " is not named SQL. Nothing was changed.");
         CheckedStatement checked = checkStatement(field.value);
         if (!checked.ok())
-            return text(400, "Refused: " + where() + " is not an allowed statement (" +
-                                 checked.reason + "). Nothing was changed.");
+            return plainAnswer(400, "Refused: " + where() + " is not an allowed statement (" +
+                                        checked.reason + "). Nothing was changed.");
         changes.push_back(std::move(*checked.change));
     }
     if (!reader.ok())
-        return text(400, "Refused: " + reader.error() + ". Nothing was changed.");
+        return plainAnswer(400, "Refused: " + reader.error() + ". Nothing was changed.");
 
     const ApplyResult result = m_store.apply(changes, actor);
     if (!result.applied)
-        return text(400, "Refused: " + result.refusal + ". Nothing was changed.");
-    return text(200, saveSummary(result.linked, result.unlinked));
+        return plainAnswer(400, "Refused: " + result.refusal + ". Nothing was changed.");
+    return plainAnswer(200, saveSummary(result.linked, result.unlinked));
 }
 
 } // namespace vendoremp::server

@@ -47,4 +47,8 @@ private:
 /// "N employees linked, M unlinked." (singular for one).
 std::string saveSummary(std::int64_t linked, std::int64_t unlinked);
 
+/// A plain-text answer of the server, never cached: each reflects the database and the server's
+/// rules at that moment.
+http::Response plainAnswer(int status, std::string body);
+
 } // namespace vendoremp::server
