@@ -124,11 +124,30 @@ public:
     void LoadNonSelectedEmployees();
     void LoadSelectedEmployees();
 
+    // A row as one move carried it: its texts, and its change code before and after the move.
+    // A code is kept as what follows the ID's base code (ChangeCode::suffixOf), so that a move of
+    // thousands of rows copies no code; only a code before of another form is kept whole. The
+    // code after is always a base code and its suffix: the move made it.
+    struct MovedRow
+    {
+        QString id, name;
+        char16_t suffixBefore = 0;
+        char16_t suffixAfter = 0;
+        QString otherCodeBefore; // the code before, where suffixBefore is ChangeCode::otherForm
+
+        static MovedRow of(const QString &id, const QString &name, const QString &codeBefore,
+                           const QString &codeAfter);
+        bool hasCode(const QString &code, bool before) const;
+        bool pendingBefore() const;
+        bool pendingAfter() const { return suffixAfter != 0; }
+    };
+
     // editing/Rows.cpp
     ListItem CopyEmployeeRow(const QString &id, const QString &name, const QString &sourceCode,
                              ListView *target);
-    // The change code a row moved to `target` as it is (ListView::TakeRows) takes on there.
-    void RecodeMovedRow(ListItem &row, ListView *target);
+    // Gives a row moved to `target` as it is (ListView::TakeRows) the change code it takes on
+    // there; returns the row as the move carried it.
+    MovedRow RecodeMovedRow(ListItem &row, ListView *target);
     void RefreshCountLabels();
     // editing/Moves.cpp
     void cmdAdd_Click();
@@ -168,11 +187,6 @@ public:
     void Inet1_StateChanged(int state);
 
     // --- Pending changes, the history of moves, find next -------------------------------------
-    // A row as one move carried it: its texts, and its change code before and after the move.
-    struct MovedRow
-    {
-        QString id, name, codeBefore, codeAfter;
-    };
     // editing/PendingRows.cpp: the counts of pending links (rows in lstSelectedEmployees) and
     // unlinks (rows in lstEmployees), kept by every move and zeroed by a load; and the drawing
     // and description of pending rows.

@@ -16,18 +16,19 @@ namespace {
 
 using MovedRow = VendorEmployeePrivate::MovedRow;
 
-// More than a day's work; each move keeps only the texts of its rows, shared with the rows.
+// More than a day's work; each move keeps only the IDs and names of its rows, shared with them.
 constexpr int historyLimit = 1000;
 
-bool sameRow(ListItem &item, const MovedRow &row, QString MovedRow::*code)
+bool sameRow(ListItem &item, const MovedRow &row, bool before)
 {
-    return item.Text() == row.id && item.SubItems(2) == row.*code && item.SubItems(1) == row.name;
+    return item.Text() == row.id && row.hasCode(item.SubItems(2), before) &&
+           item.SubItems(1) == row.name;
 }
 
-// Marks exactly the rows of `list` that `rows` names (by ID, name and the code given by
-// `code`), as clicks on them would, the last one becoming the current row. Other marks of the
+// Marks exactly the rows of `list` that `rows` names (by ID, name and the code before the move
+// or after it), as clicks on them would, the last one becoming the current row. Other marks of the
 // list are cleared. False when one of the rows is not in the list.
-bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString MovedRow::*code)
+bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, bool before)
 {
     list->setMultiSelect(true);
     const int count = list->Count();
@@ -35,7 +36,7 @@ bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString Mo
     std::size_t next = 0;
     for (int i = 1; i <= count; ++i) {
         ListItem item = list->Item(i);
-        if (next < rows.size() && sameRow(item, rows[next], code)) {
+        if (next < rows.size() && sameRow(item, rows[next], before)) {
             item.setSelected(true);
             ++next;
         } else if (item.Selected()) {
@@ -55,7 +56,7 @@ bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString Mo
         bool match = false;
         for (auto it = wanted.find(item.Text()); it != wanted.end() && it.key() == item.Text();
              ++it) {
-            if (sameRow(item, rows[*it], code)) {
+            if (sameRow(item, rows[*it], before)) {
                 wanted.erase(it);
                 match = true;
                 break;
@@ -82,17 +83,17 @@ public:
         setText(m_fromLeft ? QStringLiteral("link") : QStringLiteral("unlink"));
     }
 
-    void undo() override { replay(!m_fromLeft, &MovedRow::codeAfter); }
+    void undo() override { replay(!m_fromLeft, false); }
     void redo() override
     {
         // Pushed once the move has happened.
         if (std::exchange(m_pushed, false))
             return;
-        replay(m_fromLeft, &MovedRow::codeBefore);
+        replay(m_fromLeft, true);
     }
 
 private:
-    void replay(bool fromLeft, QString MovedRow::*code)
+    void replay(bool fromLeft, bool codesBefore)
     {
         VendorEmployeePrivate *const d = m_d;
         ListView *const source = fromLeft ? d->lstEmployees : d->lstSelectedEmployees;
@@ -103,7 +104,7 @@ private:
         {
             // The marks reach the view once, with the rows gone.
             const ListView::BulkUpdate bulk(source);
-            found = selectExactly(source, m_rows, code);
+            found = selectExactly(source, m_rows, codesBefore);
             if (found && fromLeft)
                 m_allSelected ? d->cmdAddAll_Click() : d->cmdAdd_Click();
             else if (found)

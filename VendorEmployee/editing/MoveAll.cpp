@@ -51,9 +51,7 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         // what was selected there before; every later row adds to the selection.
         target->setMultiSelect(false);
         for (ListItem &row : target->TakeRows(source, positions)) {
-            QString before = row.SubItems(2);
-            d->RecodeMovedRow(row, target);
-            moved.push_back({row.Text(), row.SubItems(1), std::move(before), row.SubItems(2)});
+            moved.push_back(d->RecodeMovedRow(row, target));
             row.setSelected(true);
             target->setMultiSelect(true);
         }

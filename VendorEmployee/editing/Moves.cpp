@@ -61,7 +61,7 @@ void VendorEmployeePrivate::cmdAdd_Click()
         source->Remove(position);
         target->setMultiSelect(false);
         const ListItem moved = CopyEmployeeRow(id, name, code, target);
-        recordMove(source, target, false, {{id, name, code, moved.SubItems(2)}});
+        recordMove(source, target, false, {MovedRow::of(id, name, code, moved.SubItems(2))});
         RefreshCountLabels();
         selectMovedRow(target, id);
         cmdAdd->setEnabled(false);
@@ -99,7 +99,7 @@ void VendorEmployeePrivate::cmdDelete_Click()
         // No duplicate check on this side: unlinking never creates a second link.
         const ListItem moved = CopyEmployeeRow(id, name, code, target);
         source->Remove(position);
-        recordMove(source, target, false, {{id, name, code, moved.SubItems(2)}});
+        recordMove(source, target, false, {MovedRow::of(id, name, code, moved.SubItems(2))});
         RefreshCountLabels();
         selectMovedRow(target, id);
         cmdDelete->setEnabled(false);

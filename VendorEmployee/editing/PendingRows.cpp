@@ -132,8 +132,8 @@ void VendorEmployeePrivate::countMove(const ListView *target, const std::vector<
     int links = 0;
     int unlinks = 0;
     for (const MovedRow &row : rows) {
-        const int before = ChangeCode::isNumeric(row.codeBefore) ? 0 : 1;
-        const int after = ChangeCode::isNumeric(row.codeAfter) ? 0 : 1;
+        const int before = row.pendingBefore() ? 1 : 0;
+        const int after = row.pendingAfter() ? 1 : 0;
         if (target == lstSelectedEmployees) {
             links += after;
             unlinks -= before;
