@@ -32,8 +32,12 @@ BaseLayout layoutOf(QStringView id)
     const char16_t *const text = id.utf16();
     const qsizetype size = id.size();
     qsizetype first = size > 0 && text[0] == u'-' ? 1 : 0;
-    if (first == size || !std::all_of(text + first, text + size, isDigit))
+    if (first == size)
         return base; // not a decimal number: all zeros
+    for (qsizetype i = first; i < size; ++i) {
+        if (!isDigit(text[i]))
+            return base;
+    }
     const bool negative = first == 1;
     while (first < size - 1 && text[first] == u'0')
         ++first;
@@ -63,21 +67,26 @@ QString baseCode(const QString &id)
     return code;
 }
 
+// One walk over the code beside the parts of the base code, as a move runs it on every row.
 char16_t suffixOf(QStringView code, QStringView id)
 {
     const BaseLayout base = layoutOf(id);
-    const char16_t *p = code.utf16();
     const qsizetype size = code.size();
-    if (size < base.size() || size > base.size() + 1)
+    const qsizetype baseSize = base.size();
+    if (size != baseSize && size != baseSize + 1)
         return otherForm;
+    const char16_t *p = code.utf16();
     if (base.minus && *p++ != u'-')
         return otherForm;
-    if (std::find_if(p, p + base.zeros, [](char16_t c) { return c != u'0'; }) != p + base.zeros)
-        return otherForm;
-    p += base.zeros;
-    if (!std::equal(base.digits, base.digits + base.digitCount, p))
-        return otherForm;
-    if (size == base.size())
+    for (const char16_t *const zerosEnd = p + base.zeros; p != zerosEnd; ++p) {
+        if (*p != u'0')
+            return otherForm;
+    }
+    for (qsizetype i = 0; i < base.digitCount; ++i) {
+        if (p[i] != base.digits[i])
+            return otherForm;
+    }
+    if (size == baseSize)
         return 0;
     const char16_t suffix = p[base.digitCount];
     return isDigit(suffix) ? otherForm : suffix;

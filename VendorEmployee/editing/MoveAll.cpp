@@ -34,11 +34,7 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
     // ends up in both lists or in neither.
     if (count > maxRows)
         return;
-    std::vector<int> positions;
-    for (int i = 1; i <= count; ++i) {
-        if (source->Item(i).Selected())
-            positions.push_back(i);
-    }
+    const std::vector<int> positions = source->selectedPositions();
     if (target->Count() + qsizetype(positions.size()) > maxRows)
         return;
 

@@ -287,6 +287,22 @@ ListRow *ListModel::find(const QString &text)
     return nullptr;
 }
 
+std::vector<int> ListModel::selectedPositions()
+{
+    ensureOrdered();
+    std::vector<int> positions;
+    positions.reserve(std::size_t(m_selectedCount));
+    int position = 0;
+    for (const ListRow *row : m_slots) {
+        if (row->removed)
+            continue;
+        ++position;
+        if (row->selected)
+            positions.push_back(position);
+    }
+    return positions;
+}
+
 qsizetype ListModel::positionOf(const ListRow *row)
 {
     ensureOrdered();

@@ -130,6 +130,7 @@ public:
     void remove(qsizetype pos);
     void clear();
     ListRow *find(const QString &text);
+    std::vector<int> selectedPositions();
     qsizetype positionOf(const ListRow *row);
 
     void setColumnText(ListRow *row, int column, const QString &value);

@@ -223,6 +223,11 @@ ListItem ListView::Item(int position)
     return ListItem(m_model->item(m_model->checkedPosition(position)));
 }
 
+std::vector<int> ListView::selectedPositions()
+{
+    return m_model->selectedPositions();
+}
+
 void ListView::Clear()
 {
     m_model->clear();

@@ -99,6 +99,9 @@ public:
     /// left its list. Both lists reach their views as one update each.
     std::vector<ListItem> TakeRows(ListView *source, const std::vector<int> &positions);
     ListItem Item(int position);
+    /// The positions of the selected rows, ascending: a walk of Item(i).Selected() without a
+    /// handle per row.
+    std::vector<int> selectedPositions();
     void Clear();
 
     /// The current row: nothing in an empty list, otherwise a row (also right after rows were
