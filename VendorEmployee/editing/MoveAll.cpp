@@ -38,8 +38,8 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
     if (target->Count() + qsizetype(positions.size()) > maxRows)
         return;
 
-    std::vector<VendorEmployeePrivate::MovedRow> moved;
-    moved.reserve(positions.size());
+    VendorEmployeePrivate::MovedRows moved;
+    moved.rows.reserve(positions.size());
     {
         const ListView::BulkUpdate sourceUpdate(source);
         const ListView::BulkUpdate targetUpdate(target);
@@ -47,7 +47,7 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         // what was selected there before; every later row adds to the selection.
         target->setMultiSelect(false);
         for (ListItem &row : target->TakeRows(source, positions)) {
-            moved.push_back(d->RecodeMovedRow(row, target));
+            d->RecodeMovedRow(row, target, moved);
             row.setSelected(true);
             target->setMultiSelect(true);
         }
