@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 QT_BEGIN_NAMESPACE
@@ -124,11 +125,38 @@ public:
     void LoadNonSelectedEmployees();
     void LoadSelectedEmployees();
 
+    // The rows one move carried: their texts, and their change codes before and after the move.
+    // A code is kept as what follows the ID's base code (ChangeCode::suffixOf), so that a move of
+    // thousands of rows copies no code and the history stays small; only a code before of another
+    // form is kept whole, apart. The code after is always a base code and its suffix: the move
+    // made it.
+    struct MovedRows
+    {
+        struct Row
+        {
+            QString id, name;
+            char16_t suffixBefore = 0;
+            char16_t suffixAfter = 0;
+        };
+        std::vector<Row> rows;
+        std::vector<std::pair<std::size_t, QString>> otherCodesBefore; // by row, ascending
+
+        void add(const QString &id, const QString &name, const QString &codeBefore,
+                 const QString &codeAfter);
+        bool hasCode(std::size_t row, const QString &code, bool before) const;
+        bool pendingBefore(std::size_t row) const;
+        bool pendingAfter(std::size_t row) const { return rows[row].suffixAfter != 0; }
+
+    private:
+        const QString &otherCodeBefore(std::size_t row) const;
+    };
+
     // editing/Rows.cpp
     ListItem CopyEmployeeRow(const QString &id, const QString &name, const QString &sourceCode,
                              ListView *target);
-    // The change code a row moved to `target` as it is (ListView::TakeRows) takes on there.
-    void RecodeMovedRow(ListItem &row, ListView *target);
+    // Gives a row moved to `target` as it is (ListView::TakeRows) the change code it takes on
+    // there, and adds the row as the move carried it to `moved`.
+    void RecodeMovedRow(ListItem &row, ListView *target, MovedRows &moved);
     void RefreshCountLabels();
     // editing/Moves.cpp
     void cmdAdd_Click();
@@ -168,11 +196,6 @@ public:
     void Inet1_StateChanged(int state);
 
     // --- Pending changes, the history of moves, find next -------------------------------------
-    // A row as one move carried it: its texts, and its change code before and after the move.
-    struct MovedRow
-    {
-        QString id, name, codeBefore, codeAfter;
-    };
     // editing/PendingRows.cpp: the counts of pending links (rows in lstSelectedEmployees) and
     // unlinks (rows in lstEmployees), kept by every move and zeroed by a load; and the drawing
     // and description of pending rows.
@@ -182,7 +205,7 @@ public:
     int m_shownUnlinks = 0;
     QString m_idleCommitTip; // the commit button's tooltip while nothing is pending
     void setUpPendingRows();
-    void countMove(const ListView *target, const std::vector<MovedRow> &rows);
+    void countMove(const ListView *target, const MovedRows &moved);
     // Tells the host and the commit tooltip of changed counts; run when a handler ends, so that
     // a host's slot never runs in the middle of a move.
     void settlePendingChanges();
@@ -191,8 +214,7 @@ public:
     bool m_replaying = false; // an undo or redo is running the reverse or the same move
     void setUpHistory();
     // Called by each move with the rows it carried: counts them and keeps the move.
-    void recordMove(ListView *source, ListView *target, bool allSelected,
-                    std::vector<MovedRow> rows);
+    void recordMove(ListView *source, ListView *target, bool allSelected, MovedRows moved);
     // A load starts afresh: no history, nothing pending.
     void forgetEdits();
     // editing/FindNext.cpp: F3 and Shift+F3; direction +1 next, -1 previous.

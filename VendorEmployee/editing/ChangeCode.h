@@ -13,6 +13,12 @@ namespace KavriVendorEmp::ChangeCode {
 /// An ID that is not a decimal number (an optional leading minus, then digits) gives "000000",
 /// so that a loaded row still reads as unchanged.
 QString baseCode(const QString &id);
+/// What follows the base code of `id` in `code`: 0 when `code` is the base code alone, the one
+/// code unit after it when that unit makes the code non-numeric (a pending row's letter), and
+/// `otherForm` for any other code. So a code is its ID's base code followed by its suffix,
+/// wherever the suffix is not `otherForm`.
+char16_t suffixOf(QStringView code, QStringView id);
+inline constexpr char16_t otherForm = 0xffff;
 /// True when the whole code reads as a number (an unchanged row): an optional leading minus,
 /// then one or more digits.
 bool isNumeric(const QString &code);

@@ -14,20 +14,22 @@ namespace KavriVendorEmp {
 
 namespace {
 
-using MovedRow = VendorEmployeePrivate::MovedRow;
+using MovedRows = VendorEmployeePrivate::MovedRows;
 
-// More than a day's work; each move keeps only the texts of its rows, shared with the rows.
+// More than a day's work; each move keeps only the IDs and names of its rows, shared with them.
 constexpr int historyLimit = 1000;
 
-bool sameRow(ListItem &item, const MovedRow &row, QString MovedRow::*code)
+bool sameRow(ListItem &item, const MovedRows &moved, std::size_t k, bool before)
 {
-    return item.Text() == row.id && item.SubItems(2) == row.*code && item.SubItems(1) == row.name;
+    const MovedRows::Row &row = moved.rows[k];
+    return item.Text() == row.id && moved.hasCode(k, item.SubItems(2), before) &&
+           item.SubItems(1) == row.name;
 }
 
-// Marks exactly the rows of `list` that `rows` names (by ID, name and the code given by
-// `code`), as clicks on them would, the last one becoming the current row. Other marks of the
+// Marks exactly the rows of `list` that `moved` names (by ID, name and the code before the move
+// or after it), as clicks on them would, the last one becoming the current row. Other marks of the
 // list are cleared. False when one of the rows is not in the list.
-bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString MovedRow::*code)
+bool selectExactly(ListView *list, const MovedRows &moved, bool before)
 {
     list->setMultiSelect(true);
     const int count = list->Count();
@@ -35,27 +37,27 @@ bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString Mo
     std::size_t next = 0;
     for (int i = 1; i <= count; ++i) {
         ListItem item = list->Item(i);
-        if (next < rows.size() && sameRow(item, rows[next], code)) {
+        if (next < moved.rows.size() && sameRow(item, moved, next, before)) {
             item.setSelected(true);
             ++next;
         } else if (item.Selected()) {
             item.setSelected(false);
         }
     }
-    if (next == rows.size())
+    if (next == moved.rows.size())
         return true;
 
     // Re-sorted since: found by ID.
     QMultiHash<QString, std::size_t> wanted;
-    wanted.reserve(qsizetype(rows.size()));
-    for (std::size_t k = 0; k < rows.size(); ++k)
-        wanted.insert(rows[k].id, k);
+    wanted.reserve(qsizetype(moved.rows.size()));
+    for (std::size_t k = 0; k < moved.rows.size(); ++k)
+        wanted.insert(moved.rows[k].id, k);
     for (int i = 1; i <= count; ++i) {
         ListItem item = list->Item(i);
         bool match = false;
         for (auto it = wanted.find(item.Text()); it != wanted.end() && it.key() == item.Text();
              ++it) {
-            if (sameRow(item, rows[*it], code)) {
+            if (sameRow(item, moved, *it, before)) {
                 wanted.erase(it);
                 match = true;
                 break;
@@ -75,24 +77,23 @@ bool selectExactly(ListView *list, const std::vector<MovedRow> &rows, QString Mo
 class MoveCommand final : public QUndoCommand
 {
 public:
-    MoveCommand(VendorEmployeePrivate *d, bool fromLeft, bool allSelected,
-                std::vector<MovedRow> rows)
-        : m_d(d), m_fromLeft(fromLeft), m_allSelected(allSelected), m_rows(std::move(rows))
+    MoveCommand(VendorEmployeePrivate *d, bool fromLeft, bool allSelected, MovedRows moved)
+        : m_d(d), m_fromLeft(fromLeft), m_allSelected(allSelected), m_moved(std::move(moved))
     {
         setText(m_fromLeft ? QStringLiteral("link") : QStringLiteral("unlink"));
     }
 
-    void undo() override { replay(!m_fromLeft, &MovedRow::codeAfter); }
+    void undo() override { replay(!m_fromLeft, false); }
     void redo() override
     {
         // Pushed once the move has happened.
         if (std::exchange(m_pushed, false))
             return;
-        replay(m_fromLeft, &MovedRow::codeBefore);
+        replay(m_fromLeft, true);
     }
 
 private:
-    void replay(bool fromLeft, QString MovedRow::*code)
+    void replay(bool fromLeft, bool codesBefore)
     {
         VendorEmployeePrivate *const d = m_d;
         ListView *const source = fromLeft ? d->lstEmployees : d->lstSelectedEmployees;
@@ -103,7 +104,7 @@ private:
         {
             // The marks reach the view once, with the rows gone.
             const ListView::BulkUpdate bulk(source);
-            found = selectExactly(source, m_rows, code);
+            found = selectExactly(source, m_moved, codesBefore);
             if (found && fromLeft)
                 m_allSelected ? d->cmdAddAll_Click() : d->cmdAdd_Click();
             else if (found)
@@ -111,14 +112,14 @@ private:
         }
         // Only a load changes rows outside the history, and a load clears it; should the rows
         // not be there all the same, this step leaves the history rather than replay a guess.
-        if (!found || source->Count() != before - qsizetype(m_rows.size()))
+        if (!found || source->Count() != before - qsizetype(m_moved.rows.size()))
             setObsolete(true);
     }
 
     VendorEmployeePrivate *const m_d;
     const bool m_fromLeft;
     const bool m_allSelected;
-    const std::vector<MovedRow> m_rows;
+    const MovedRows m_moved;
     bool m_pushed = true;
 };
 
@@ -178,14 +179,14 @@ void VendorEmployeePrivate::setUpHistory()
 }
 
 void VendorEmployeePrivate::recordMove(ListView *source, ListView *target, bool allSelected,
-                                       std::vector<MovedRow> rows)
+                                       MovedRows moved)
 {
-    if (rows.empty())
+    if (moved.rows.empty())
         return;
-    countMove(target, rows);
+    countMove(target, moved);
     if (m_replaying)
         return;
-    m_history->push(new MoveCommand(this, source == lstEmployees, allSelected, std::move(rows)));
+    m_history->push(new MoveCommand(this, source == lstEmployees, allSelected, std::move(moved)));
 }
 
 void VendorEmployeePrivate::forgetEdits()

@@ -34,16 +34,12 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
     // ends up in both lists or in neither.
     if (count > maxRows)
         return;
-    std::vector<int> positions;
-    for (int i = 1; i <= count; ++i) {
-        if (source->Item(i).Selected())
-            positions.push_back(i);
-    }
+    const std::vector<int> positions = source->selectedPositions();
     if (target->Count() + qsizetype(positions.size()) > maxRows)
         return;
 
-    std::vector<VendorEmployeePrivate::MovedRow> moved;
-    moved.reserve(positions.size());
+    VendorEmployeePrivate::MovedRows moved;
+    moved.rows.reserve(positions.size());
     {
         const ListView::BulkUpdate sourceUpdate(source);
         const ListView::BulkUpdate targetUpdate(target);
@@ -51,9 +47,7 @@ void moveAllSelected(VendorEmployeePrivate *d, const Direction &dir)
         // what was selected there before; every later row adds to the selection.
         target->setMultiSelect(false);
         for (ListItem &row : target->TakeRows(source, positions)) {
-            QString before = row.SubItems(2);
-            d->RecodeMovedRow(row, target);
-            moved.push_back({row.Text(), row.SubItems(1), std::move(before), row.SubItems(2)});
+            d->RecodeMovedRow(row, target, moved);
             row.setSelected(true);
             target->setMultiSelect(true);
         }

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <utility>
+
 namespace KavriVendorEmp {
 
 namespace {
@@ -61,7 +63,9 @@ void VendorEmployeePrivate::cmdAdd_Click()
         source->Remove(position);
         target->setMultiSelect(false);
         const ListItem moved = CopyEmployeeRow(id, name, code, target);
-        recordMove(source, target, false, {{id, name, code, moved.SubItems(2)}});
+        MovedRows carried;
+        carried.add(id, name, code, moved.SubItems(2));
+        recordMove(source, target, false, std::move(carried));
         RefreshCountLabels();
         selectMovedRow(target, id);
         cmdAdd->setEnabled(false);
@@ -99,7 +103,9 @@ void VendorEmployeePrivate::cmdDelete_Click()
         // No duplicate check on this side: unlinking never creates a second link.
         const ListItem moved = CopyEmployeeRow(id, name, code, target);
         source->Remove(position);
-        recordMove(source, target, false, {{id, name, code, moved.SubItems(2)}});
+        MovedRows carried;
+        carried.add(id, name, code, moved.SubItems(2));
+        recordMove(source, target, false, std::move(carried));
         RefreshCountLabels();
         selectMovedRow(target, id);
         cmdDelete->setEnabled(false);

@@ -127,13 +127,13 @@ void VendorEmployeePrivate::setUpPendingRows()
     m_idleCommitTip = cmdCommit->toolTip();
 }
 
-void VendorEmployeePrivate::countMove(const ListView *target, const std::vector<MovedRow> &rows)
+void VendorEmployeePrivate::countMove(const ListView *target, const MovedRows &moved)
 {
     int links = 0;
     int unlinks = 0;
-    for (const MovedRow &row : rows) {
-        const int before = ChangeCode::isNumeric(row.codeBefore) ? 0 : 1;
-        const int after = ChangeCode::isNumeric(row.codeAfter) ? 0 : 1;
+    for (std::size_t k = 0; k < moved.rows.size(); ++k) {
+        const int before = moved.pendingBefore(k) ? 1 : 0;
+        const int after = moved.pendingAfter(k) ? 1 : 0;
         if (target == lstSelectedEmployees) {
             links += after;
             unlinks -= before;

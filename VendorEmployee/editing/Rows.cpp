@@ -4,6 +4,8 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 namespace KavriVendorEmp {
 
 namespace {
@@ -28,9 +30,68 @@ ListItem VendorEmployeePrivate::CopyEmployeeRow(const QString &id, const QString
     return row;
 }
 
-void VendorEmployeePrivate::RecodeMovedRow(ListItem &row, ListView *target)
+void VendorEmployeePrivate::RecodeMovedRow(ListItem &row, ListView *target, MovedRows &moved)
 {
-    row.setSubItems(2, movedCode(row.Text(), row.SubItems(2), target == lstSelectedEmployees));
+    const bool toSelected = target == lstSelectedEmployees;
+    MovedRows::Row &carried = moved.rows.emplace_back();
+    carried.id = row.Text();
+    carried.name = row.SubItems(1);
+    {
+        const QString code = row.SubItems(2);
+        carried.suffixBefore = ChangeCode::suffixOf(code, carried.id);
+        if (carried.suffixBefore == ChangeCode::otherForm) {
+            const QString after = movedCode(carried.id, code, toSelected);
+            carried.suffixAfter = ChangeCode::suffixOf(after, carried.id);
+            moved.otherCodesBefore.emplace_back(moved.rows.size() - 1, code);
+            row.setSubItems(2, after);
+            return;
+        }
+    } // the row alone holds its code again, so that it changes where it lies
+    // The code is the base code with or without its letter: the letter comes or goes.
+    if (carried.suffixBefore == 0) {
+        carried.suffixAfter = toSelected ? u'N' : u'D';
+        row.appendToSubItem(2, carried.suffixAfter);
+    } else {
+        row.chopSubItem(2);
+    }
+}
+
+void VendorEmployeePrivate::MovedRows::add(const QString &id, const QString &name,
+                                           const QString &codeBefore, const QString &codeAfter)
+{
+    Row &row = rows.emplace_back();
+    row.id = id;
+    row.name = name;
+    row.suffixBefore = ChangeCode::suffixOf(codeBefore, id);
+    row.suffixAfter = ChangeCode::suffixOf(codeAfter, id);
+    Q_ASSERT(row.suffixAfter != ChangeCode::otherForm);
+    if (row.suffixBefore == ChangeCode::otherForm)
+        otherCodesBefore.emplace_back(rows.size() - 1, codeBefore);
+}
+
+const QString &VendorEmployeePrivate::MovedRows::otherCodeBefore(std::size_t row) const
+{
+    const auto found = std::lower_bound(otherCodesBefore.begin(), otherCodesBefore.end(), row,
+                                        [](const std::pair<std::size_t, QString> &other,
+                                           std::size_t k) { return other.first < k; });
+    Q_ASSERT(found != otherCodesBefore.end() && found->first == row);
+    return found->second;
+}
+
+bool VendorEmployeePrivate::MovedRows::hasCode(std::size_t row, const QString &code,
+                                               bool before) const
+{
+    const Row &r = rows[row];
+    if (before && r.suffixBefore == ChangeCode::otherForm)
+        return code == otherCodeBefore(row);
+    return ChangeCode::suffixOf(code, r.id) == (before ? r.suffixBefore : r.suffixAfter);
+}
+
+bool VendorEmployeePrivate::MovedRows::pendingBefore(std::size_t row) const
+{
+    if (rows[row].suffixBefore == ChangeCode::otherForm)
+        return !ChangeCode::isNumeric(otherCodeBefore(row));
+    return rows[row].suffixBefore != 0;
 }
 
 void VendorEmployeePrivate::RefreshCountLabels()

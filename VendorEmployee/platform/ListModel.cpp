@@ -287,6 +287,22 @@ ListRow *ListModel::find(const QString &text)
     return nullptr;
 }
 
+std::vector<int> ListModel::selectedPositions()
+{
+    ensureOrdered();
+    std::vector<int> positions;
+    positions.reserve(std::size_t(m_selectedCount));
+    int position = 0;
+    for (const ListRow *row : m_slots) {
+        if (row->removed)
+            continue;
+        ++position;
+        if (row->selected)
+            positions.push_back(position);
+    }
+    return positions;
+}
+
 qsizetype ListModel::positionOf(const ListRow *row)
 {
     ensureOrdered();
@@ -304,13 +320,8 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
         bulkChange();
         target = value;
         refold(row, column);
-        if (!key)
-            return;
-        // A changed key leaves the order exact only for a row that still sorts last.
-        const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
-        const qsizetype n = qsizetype(m_slots.size());
-        if (!last || (n > 1 && !before(m_slots[n - 2], row)))
-            m_dirty = true;
+        if (key)
+            keyChangedInBulk(row);
         return;
     }
 
@@ -344,6 +355,37 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
         endMoveRows();
     }
     Q_EMIT dataChanged(index(int(to), column), index(int(to), column), {Qt::DisplayRole});
+}
+
+// A changed key leaves the order exact only for a row that still sorts last.
+void ListModel::keyChangedInBulk(const ListRow *row)
+{
+    const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
+    const qsizetype n = qsizetype(m_slots.size());
+    if (!last || (n > 1 && !before(m_slots[n - 2], row)))
+        m_dirty = true;
+}
+
+void ListModel::changeColumnEnd(ListRow *row, int column, QChar unit, bool append)
+{
+    QString &target = column == 0 ? row->text : row->subItems[column - 1];
+    if (!append && target.isEmpty())
+        return;
+    if (m_bulk == 0) {
+        setColumnText(row, column, append ? target + unit : target.chopped(1));
+        return;
+    }
+    bulkChange();
+    const qsizetype size = target.size();
+    ColumnKey &key = row->keys[column];
+    if (append)
+        target.append(unit);
+    else
+        target.chop(1);
+    if (!(append ? appendToKey(key, size, unit.unicode()) : chopKey(key, size)))
+        refold(row, column);
+    if (column == m_sortKey)
+        keyChangedInBulk(row);
 }
 
 void ListModel::mark(ListRow *row)

@@ -130,9 +130,13 @@ public:
     void remove(qsizetype pos);
     void clear();
     ListRow *find(const QString &text);
+    std::vector<int> selectedPositions();
     qsizetype positionOf(const ListRow *row);
 
     void setColumnText(ListRow *row, int column, const QString &value);
+    // setColumnText with the text's last unit dropped, or with `unit` appended. Inside a
+    // BulkUpdate the text changes in place, so that a text the row alone holds is not copied.
+    void changeColumnEnd(ListRow *row, int column, QChar unit, bool append);
     void setSelected(ListRow *row, bool selected);
     void ensureVisible(ListRow *row);
     ListRow *current() const { return m_current; }
@@ -272,6 +276,7 @@ private:
     }
 
     ListRow *insert(ListRow *row);
+    void keyChangedInBulk(const ListRow *row);
     void compact();
     void ensureOrdered();
     void bulkChange();

@@ -97,6 +97,20 @@ void ListItem::setSubItems(int n, const QString &value)
     r.owner->setColumnText(&r, n, value);
 }
 
+void ListItem::appendToSubItem(int n, QChar unit)
+{
+    checkSubItem(n);
+    ListRow &r = row();
+    r.owner->changeColumnEnd(&r, n, unit, true);
+}
+
+void ListItem::chopSubItem(int n)
+{
+    checkSubItem(n);
+    ListRow &r = row();
+    r.owner->changeColumnEnd(&r, n, {}, false);
+}
+
 bool ListItem::Selected() const
 {
     return row().selected;
@@ -207,6 +221,11 @@ void ListView::Remove(int position)
 ListItem ListView::Item(int position)
 {
     return ListItem(m_model->item(m_model->checkedPosition(position)));
+}
+
+std::vector<int> ListView::selectedPositions()
+{
+    return m_model->selectedPositions();
 }
 
 void ListView::Clear()

@@ -124,4 +124,28 @@ ColumnKey columnKey(const QString &text, QString &fold)
     return key;
 }
 
+// An exact key holds each unit in its byte of the words and, in the inverted case word, whether
+// it folded: a unit at the end is added or taken away there alone.
+bool appendToKey(ColumnKey &key, qsizetype size, char16_t unit)
+{
+    const FoldTables &tables = foldTables();
+    if (!key.exact || size >= 24 || unit >= 0x100 || !tables.exact[unit])
+        return false;
+    const char16_t f = tables.fold[unit];
+    key.words[size / 8] |= quint64(f) << (56 - 8 * (size % 8));
+    if (f != unit)
+        key.caseWord &= ~(quint32(1) << (23 - size));
+    return true;
+}
+
+bool chopKey(ColumnKey &key, qsizetype size)
+{
+    if (!key.exact || size < 1)
+        return false;
+    const qsizetype last = size - 1;
+    key.words[last / 8] &= ~(quint64(0xff) << (56 - 8 * (last % 8)));
+    key.caseWord |= quint32(1) << (23 - last);
+    return true;
+}
+
 } // namespace KavriVendorEmp::platform

@@ -26,6 +26,13 @@ QString caseFolded(const QString &text);
 /// for the others `fold` is left empty, which spares a string per row and column.
 ColumnKey columnKey(const QString &text, QString &fold);
 
+/// The key of a text of `size` units after `unit` was appended to it, or after its last unit was
+/// dropped, made from the text's key `key` rather than from the new text. False, with `key` left
+/// as it was, where only the new text can tell its key (a key that is not exact, or that would
+/// not be); columnKey then makes it.
+bool appendToKey(ColumnKey &key, qsizetype size, char16_t unit);
+bool chopKey(ColumnKey &key, qsizetype size);
+
 /// -1 or 1 when the keys alone order the texts, 0 when the texts are equal, 2 when only the
 /// strings can tell.
 inline int compareKeys(const ColumnKey &a, const ColumnKey &b)

@@ -13,6 +13,8 @@ private Q_SLOTS:
     void baseCode();
     void isNumeric_data();
     void isNumeric();
+    void suffixOf_data();
+    void suffixOf();
     void countLabels();
 };
 
@@ -94,6 +96,36 @@ void tst_ChangeCode::isNumeric()
     QFETCH(QString, code);
     QFETCH(bool, numeric);
     QCOMPARE(ChangeCode::isNumeric(code), numeric);
+}
+
+void tst_ChangeCode::suffixOf_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("suffix");
+    const int other = ChangeCode::otherForm;
+    QTest::newRow("base code") << "000042" << "42" << 0;
+    QTest::newRow("pending insert") << "000042N" << "0042" << int(u'N');
+    QTest::newRow("negative pending delete") << "-000005D" << "-5" << int(u'D');
+    QTest::newRow("any non-digit") << "1234567-" << "1234567" << int(u'-');
+    QTest::newRow("not an ID: zeros") << "000000N" << "abc" << int(u'N');
+    QTest::newRow("digit after the base") << "0000421" << "42" << other;
+    QTest::newRow("two letters") << "000042ND" << "42" << other;
+    QTest::newRow("another ID") << "000043N" << "42" << other;
+    QTest::newRow("unpadded") << "42N" << "42" << other;
+    QTest::newRow("sign missing") << "000005" << "-5" << other;
+    QTest::newRow("empty") << "" << "42" << other;
+}
+
+// A code is rebuilt from its ID and suffix exactly, wherever the suffix is not otherForm.
+void tst_ChangeCode::suffixOf()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, id);
+    QFETCH(int, suffix);
+    QCOMPARE(int(ChangeCode::suffixOf(code, id)), suffix);
+    if (suffix != ChangeCode::otherForm)
+        QCOMPARE(ChangeCode::baseCode(id) + (suffix ? QString(QChar(suffix)) : QString()), code);
 }
 
 void tst_ChangeCode::countLabels()

@@ -90,6 +90,7 @@ private Q_SLOTS:
     void undoIsTheReverseMove_data();
     void undoIsTheReverseMove();
     void countFollowsMovesLoadsAndUndo();
+    void codesNoLoadMakesUndone();
     void pendingRowsDrawnAndDescribed_data();
     void pendingRowsDrawnAndDescribed();
 };
@@ -189,6 +190,35 @@ void tst_History::countFollowsMovesLoadsAndUndo()
     const Outcome loaded(e);
     keys(e, QKeySequence::Undo);
     QCOMPARE(Outcome(e), loaded);
+}
+
+// Codes a load never makes (none, as a failed load leaves, and an unpadded one) and a letter a
+// move never makes: recoded as every code is, and undone as the same moves made by hand.
+void tst_History::codesNoLoadMakesUndone()
+{
+    Editor byKeys, byHand;
+    for (Editor *e : {&byKeys, &byHand}) {
+        e->load(left, right);
+        Editor::row(e->lstEmployees, "7").setSubItems(2, QString());
+        Editor::row(e->lstEmployees, "12").setSubItems(2, QStringLiteral("12"));
+        Editor::row(e->lstEmployees, "42").setSubItems(2, QStringLiteral("000042X"));
+        Editor::row(e->lstSelectedEmployees, "78").setSubItems(2, QStringLiteral("78"));
+        move(*e, false, {"78"}, Button);
+        move(*e, true, {"7", "12", "42"}, Button);
+    }
+    QCOMPARE(Editor::codes(byKeys.lstSelectedEmployees),
+             QStringList({"000005", "000007", "000012N", "000034", "000042"}));
+    QCOMPARE(Editor::codes(byKeys.lstEmployees), QStringList({"000078D", "000100"}));
+    keys(byKeys, QKeySequence::Undo);
+    move(byHand, false, {"7", "12", "42"}, Drop, false);
+    QCOMPARE(Outcome(byKeys), Outcome(byHand));
+    // The reverse single move by hand starts with a click, which also sets ">>"; an undo does not.
+    keys(byKeys, QKeySequence::Undo);
+    move(byHand, true, {"78"}, Button);
+    const Outcome undone(byKeys), made(byHand);
+    QCOMPARE(std::tie(undone.leftCodes, undone.rightCodes, undone.rightSelected),
+             std::tie(made.leftCodes, made.rightCodes, made.rightSelected));
+    QCOMPARE(byKeys.control->pendingChanges(), byHand.control->pendingChanges());
 }
 
 void tst_History::pendingRowsDrawnAndDescribed_data()

@@ -40,6 +40,7 @@ private Q_SLOTS:
     void keysAgreeWithTheStrings_data();
     void keysAgreeWithTheStrings();
     void keysAgreeOverATrickyAlphabet();
+    void keysChangedAtTheEnd();
 };
 
 void tst_SortKey::keysAgreeWithTheStrings_data()
@@ -118,6 +119,40 @@ void tst_SortKey::keysAgreeOverATrickyAlphabet()
         }
     }
     QCOMPARE(wrong, 0);
+}
+
+// A key grown or shortened by one unit is the key of the new text, or is left to columnKey.
+void tst_SortKey::keysChangedAtTheEnd()
+{
+    const char16_t units[] = {u'\0', u'0', u'N', u'd', 0x00c9, 0x00b5, 0x00ff, 0x0101, 0x212a};
+    QStringList texts = {QString(), QStringLiteral("000042"), QString(23, u'k'),
+                         QString(24, u'k'), QStringLiteral("\u00b5")};
+    for (const char16_t unit : units)
+        texts << QStringLiteral("-00001") + QChar(unit);
+    const auto same = [](const ColumnKey &a, const ColumnKey &b) {
+        return std::equal(std::begin(a.words), std::end(a.words), std::begin(b.words)) &&
+               a.caseWord == b.caseWord && a.exact == b.exact;
+    };
+    int made = 0;
+    for (const QString &text : std::as_const(texts)) {
+        QString unused;
+        const ColumnKey key = columnKey(text, unused);
+        for (const char16_t unit : units) {
+            ColumnKey grown = key;
+            const QString longer = text + QChar(unit);
+            if (appendToKey(grown, text.size(), unit))
+                QVERIFY2(same(grown, columnKey(longer, unused)), qPrintable(longer));
+            else
+                QVERIFY(same(grown, key));
+            made += same(grown, key) ? 0 : 1;
+        }
+        ColumnKey shortened = key;
+        if (chopKey(shortened, text.size()))
+            QVERIFY2(same(shortened, columnKey(text.chopped(1), unused)), qPrintable(text));
+        else
+            QVERIFY(same(shortened, key));
+    }
+    QVERIFY(made > 0);
 }
 
 QTEST_GUILESS_MAIN(tst_SortKey)
