@@ -75,7 +75,6 @@ ListRow *ListModel::add(const QString &text)
 {
     auto *row = new ListRow;
     row->text = text;
-    refold(row, 0);
     return insert(row);
 }
 
@@ -85,11 +84,10 @@ ListRow *ListModel::addCopy(const ListRow &from)
     row->text = from.text;
     for (int n = 0; n < ListView::ColumnCount - 1; ++n)
         row->subItems[n] = from.subItems[n];
-    std::copy(std::begin(from.keys), std::end(from.keys), std::begin(row->keys));
-    if (from.folds) {
-        row->folds = std::make_unique<QString[]>(ListView::ColumnCount);
-        std::copy_n(from.folds.get(), ListView::ColumnCount, row->folds.get());
-    }
+    row->key = from.key;
+    row->keyColumn = from.keyColumn;
+    if (from.fold)
+        row->fold = std::make_unique<QString>(*from.fold);
     return insert(row);
 }
 
@@ -166,6 +164,7 @@ ListRow *ListModel::insert(ListRow *row)
 {
     row->seq = m_nextSeq++;
     row->owner = this;
+    keyTo(row, m_sortKey);
 
     if (m_bulk > 0) {
         bulkChange();
@@ -303,9 +302,9 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
     if (m_bulk > 0) {
         bulkChange();
         target = value;
-        refold(row, column);
         if (!key)
             return;
+        refold(row);
         // A changed key leaves the order exact only for a row that still sorts last.
         const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
         const qsizetype n = qsizetype(m_slots.size());
@@ -316,7 +315,6 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
 
     if (!key) {
         target = value;
-        refold(row, column);
         const int pos = int(positionOf(row));
         Q_EMIT dataChanged(index(pos, column), index(pos, column), {Qt::DisplayRole});
         return;
@@ -325,7 +323,7 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
     compact();
     const qsizetype from = slotOf(row);
     target = value;
-    refold(row, column);
+    refold(row);
     const auto less = [this](const ListRow *a, const ListRow *b) { return before(a, b); };
     const auto begin = m_slots.begin();
     qsizetype to = from;
