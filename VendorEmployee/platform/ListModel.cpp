@@ -36,6 +36,7 @@ void ListModel::ensureOrdered()
     compact();
     sortSlots([] {});
     m_dirty = false;
+    m_unsortedLast = nullptr;
 }
 
 void ListModel::bulkChange()
@@ -59,6 +60,7 @@ void ListModel::dropAllRows()
         release(row);
     }
     m_slots.clear();
+    m_unsortedLast = nullptr;
     m_live = 0;
     m_firstHole = 0;
     m_liveSlots.clear();
@@ -168,10 +170,13 @@ ListRow *ListModel::insert(ListRow *row)
 
     if (m_bulk > 0) {
         bulkChange();
-        // Appended; the order goes stale unless the row already sorts last (a sorted load).
-        const bool inOrder = !m_dirty && m_firstHole == qsizetype(m_slots.size()) &&
-                             (m_slots.empty() || before(m_slots.back(), row));
+        // Appended; the order goes stale unless the row already sorts last (a sorted load). A row
+        // added before the text of its sort column (a load adds the ID, then the change code)
+        // may still find it sorts last once that text is set: see setColumnText.
+        const bool ordered = !m_dirty && m_firstHole == qsizetype(m_slots.size());
+        const bool inOrder = ordered && (m_slots.empty() || before(m_slots.back(), row));
         m_dirty = !inOrder;
+        m_unsortedLast = ordered && !inOrder ? row : nullptr;
         if (m_firstHole == qsizetype(m_slots.size()))
             ++m_firstHole;
         m_liveSlots.clear();
@@ -305,11 +310,12 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
         if (!key)
             return;
         refold(row);
-        // A changed key leaves the order exact only for a row that still sorts last.
-        const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
+        // A changed key leaves the order exact only for a last row that still sorts last; the one
+        // row out of order behind rows in order is then in order too.
         const qsizetype n = qsizetype(m_slots.size());
-        if (!last || (n > 1 && !before(m_slots[n - 2], row)))
-            m_dirty = true;
+        const bool last = (!m_dirty || m_unsortedLast == row) && n > 0 && m_slots.back() == row;
+        m_dirty = !last || (n > 1 && !before(m_slots[n - 2], row));
+        m_unsortedLast = m_dirty && last ? row : nullptr;
         return;
     }
 
@@ -439,6 +445,7 @@ void ListModel::setSort(int key, int order)
     if (m_bulk > 0) {
         bulkChange();
         m_dirty = true;
+        m_unsortedLast = nullptr;
         return;
     }
 

@@ -304,6 +304,8 @@ private:
     int m_sortKey = 0;
     int m_sortOrder = 0;
     bool m_dirty = false; // the slots may be out of order (only inside a BulkUpdate)
+    // While dirty: the last slot's row, when it is the only row that may be out of order.
+    ListRow *m_unsortedLast = nullptr;
     ListRow *m_current = nullptr;
     ListRow *m_selHead = nullptr;
     qsizetype m_selectedCount = 0;
