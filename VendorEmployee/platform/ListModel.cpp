@@ -59,7 +59,8 @@ void ListModel::dropAllRows()
         }
         release(row);
     }
-    m_slots.clear();
+    // The storage goes too: tens of thousands of slots are no use to an empty list.
+    std::vector<ListRow *>().swap(m_slots);
     m_unsortedLast = nullptr;
     m_live = 0;
     m_firstHole = 0;

@@ -131,6 +131,7 @@ public:
     std::vector<ListRow *> takeFrom(ListModel &source, const std::vector<int> &positions);
     void remove(qsizetype pos);
     void clear();
+    void reserve(qsizetype rows) { m_slots.reserve(m_slots.size() + std::size_t(rows)); }
     ListRow *find(const QString &text);
     qsizetype positionOf(const ListRow *row);
 

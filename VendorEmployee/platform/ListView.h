@@ -96,6 +96,9 @@ public:
     std::vector<ListItem> TakeRows(ListView *source, const std::vector<int> &positions);
     ListItem Item(int position);
     void Clear();
+    /// Makes room for `rows` more rows, so that adding that many does not grow the list's
+    /// storage step by step. Changes nothing that can be seen.
+    void reserve(int rows);
 
     /// The current row: nothing in an empty list, otherwise a row (also right after rows were
     /// added to an empty list).
