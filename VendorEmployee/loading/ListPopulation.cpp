@@ -90,10 +90,12 @@ private:
 };
 
 // The rows of one section, then the list's sort key: one update of the view for all of them.
-void loadEmployeeSection(VendorEmployeePrivate &d, int section, ListView *list)
+// `expected` is the section's count from the document, which only sizes the list's storage.
+void loadEmployeeSection(VendorEmployeePrivate &d, int section, ListView *list, int expected)
 {
     const platform::XmlNodeList records =
         child(d.m_document->documentElement(), section).childNodes();
+    list->reserve(expected);
     ListView::BulkUpdate bulk(list);
     ProgressValue progress(d.prbLoad);
     // Each record is freed once its row is made, so that the rows take the records' memory
@@ -142,7 +144,7 @@ void VendorEmployeePrivate::ReadEmployeeCounts()
 
 void VendorEmployeePrivate::LoadNonSelectedEmployees()
 {
-    loadEmployeeSection(*this, 1, lstEmployees);
+    loadEmployeeSection(*this, 1, lstEmployees, m_nonSelectedCount);
     lstSelectedEmployees->setSortKey(2);
     enableFindControls(*this, optList[0]);
     if (ListItem current = lstEmployees->SelectedItem())
@@ -151,7 +153,7 @@ void VendorEmployeePrivate::LoadNonSelectedEmployees()
 
 void VendorEmployeePrivate::LoadSelectedEmployees()
 {
-    loadEmployeeSection(*this, 2, lstSelectedEmployees);
+    loadEmployeeSection(*this, 2, lstSelectedEmployees, m_selectedCount);
     enableFindControls(*this, optList[1]);
     prbLoad->setValue(prbLoad->maximum());
     if (ListItem current = lstSelectedEmployees->SelectedItem())

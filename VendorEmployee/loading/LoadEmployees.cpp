@@ -39,14 +39,17 @@ void VendorEmployeePrivate::LoadEmployees(std::int32_t vendorID, const QString &
         m_loadedVendorID = vendorID;
         if (!serverName.isEmpty())
             m_serverName = serverName;
-        lstEmployees->Clear();
-        lstSelectedEmployees->Clear();
-        forgetEdits();
         m_document = std::make_unique<platform::XmlDocument>();
         m_document->setAsync(false);
-        // Whether the fetch worked shows at the first read of the document.
+        // Whether the fetch worked shows at the first read of the document. The lists are emptied
+        // while the answer is on its way: at tens of thousands of rows both take milliseconds, and
+        // neither needs the other.
         url = loadUrl(m_serverName, m_vendorID);
-        m_document->load(url);
+        m_document->load(url, [this] {
+            lstEmployees->Clear();
+            lstSelectedEmployees->Clear();
+            forgetEdits();
+        });
         ReadEmployeeCounts();
         LoadNonSelectedEmployees();
         LoadSelectedEmployees();

@@ -36,6 +36,7 @@ void ListModel::ensureOrdered()
     compact();
     sortSlots([] {});
     m_dirty = false;
+    m_unsortedLast = nullptr;
 }
 
 void ListModel::bulkChange()
@@ -58,7 +59,9 @@ void ListModel::dropAllRows()
         }
         release(row);
     }
-    m_slots.clear();
+    // The storage goes too: tens of thousands of slots are no use to an empty list.
+    std::vector<ListRow *>().swap(m_slots);
+    m_unsortedLast = nullptr;
     m_live = 0;
     m_firstHole = 0;
     m_liveSlots.clear();
@@ -75,7 +78,6 @@ ListRow *ListModel::add(const QString &text)
 {
     auto *row = new ListRow;
     row->text = text;
-    refold(row, 0);
     return insert(row);
 }
 
@@ -85,11 +87,10 @@ ListRow *ListModel::addCopy(const ListRow &from)
     row->text = from.text;
     for (int n = 0; n < ListView::ColumnCount - 1; ++n)
         row->subItems[n] = from.subItems[n];
-    std::copy(std::begin(from.keys), std::end(from.keys), std::begin(row->keys));
-    if (from.folds) {
-        row->folds = std::make_unique<QString[]>(ListView::ColumnCount);
-        std::copy_n(from.folds.get(), ListView::ColumnCount, row->folds.get());
-    }
+    row->key = from.key;
+    row->keyColumn = from.keyColumn;
+    if (from.fold)
+        row->fold = std::make_unique<QString>(*from.fold);
     return insert(row);
 }
 
@@ -166,13 +167,17 @@ ListRow *ListModel::insert(ListRow *row)
 {
     row->seq = m_nextSeq++;
     row->owner = this;
+    keyTo(row, m_sortKey);
 
     if (m_bulk > 0) {
         bulkChange();
-        // Appended; the order goes stale unless the row already sorts last (a sorted load).
-        const bool inOrder = !m_dirty && m_firstHole == qsizetype(m_slots.size()) &&
-                             (m_slots.empty() || before(m_slots.back(), row));
+        // Appended; the order goes stale unless the row already sorts last (a sorted load). A row
+        // added before the text of its sort column (a load adds the ID, then the change code)
+        // may still find it sorts last once that text is set: see setColumnText.
+        const bool ordered = !m_dirty && m_firstHole == qsizetype(m_slots.size());
+        const bool inOrder = ordered && (m_slots.empty() || before(m_slots.back(), row));
         m_dirty = !inOrder;
+        m_unsortedLast = ordered && !inOrder ? row : nullptr;
         if (m_firstHole == qsizetype(m_slots.size()))
             ++m_firstHole;
         m_liveSlots.clear();
@@ -319,15 +324,15 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
     if (m_bulk > 0) {
         bulkChange();
         target = value;
-        refold(row, column);
-        if (key)
+        if (key) {
+            refold(row);
             keyChangedInBulk(row);
+        }
         return;
     }
 
     if (!key) {
         target = value;
-        refold(row, column);
         const int pos = int(positionOf(row));
         Q_EMIT dataChanged(index(pos, column), index(pos, column), {Qt::DisplayRole});
         return;
@@ -336,7 +341,7 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
     compact();
     const qsizetype from = slotOf(row);
     target = value;
-    refold(row, column);
+    refold(row);
     const auto less = [this](const ListRow *a, const ListRow *b) { return before(a, b); };
     const auto begin = m_slots.begin();
     qsizetype to = from;
@@ -357,13 +362,14 @@ void ListModel::setColumnText(ListRow *row, int column, const QString &value)
     Q_EMIT dataChanged(index(int(to), column), index(int(to), column), {Qt::DisplayRole});
 }
 
-// A changed key leaves the order exact only for a row that still sorts last.
-void ListModel::keyChangedInBulk(const ListRow *row)
+// A changed key leaves the order exact only for a last row that still sorts last; the one row
+// out of order behind rows in order is then in order too.
+void ListModel::keyChangedInBulk(ListRow *row)
 {
-    const bool last = !m_dirty && !m_slots.empty() && m_slots.back() == row;
     const qsizetype n = qsizetype(m_slots.size());
-    if (!last || (n > 1 && !before(m_slots[n - 2], row)))
-        m_dirty = true;
+    const bool last = (!m_dirty || m_unsortedLast == row) && n > 0 && m_slots.back() == row;
+    m_dirty = !last || (n > 1 && !before(m_slots[n - 2], row));
+    m_unsortedLast = m_dirty && last ? row : nullptr;
 }
 
 void ListModel::changeColumnEnd(ListRow *row, int column, QChar unit, bool append)
@@ -377,15 +383,16 @@ void ListModel::changeColumnEnd(ListRow *row, int column, QChar unit, bool appen
     }
     bulkChange();
     const qsizetype size = target.size();
-    ColumnKey &key = row->keys[column];
     if (append)
         target.append(unit);
     else
         target.chop(1);
+    if (column != m_sortKey)
+        return;
+    ColumnKey &key = row->key;
     if (!(append ? appendToKey(key, size, unit.unicode()) : chopKey(key, size)))
-        refold(row, column);
-    if (column == m_sortKey)
-        keyChangedInBulk(row);
+        refold(row);
+    keyChangedInBulk(row);
 }
 
 void ListModel::mark(ListRow *row)
@@ -483,6 +490,7 @@ void ListModel::setSort(int key, int order)
     if (m_bulk > 0) {
         bulkChange();
         m_dirty = true;
+        m_unsortedLast = nullptr;
         return;
     }
 

@@ -21,11 +21,12 @@ struct ListRow
 {
     QString text;
     QString subItems[ListView::ColumnCount - 1];
-    // Per column: the sort key, and the case-folded text where the key is not exact. Few texts
-    // need their fold, so the folds are held apart, for the rows that have one: a list may hold
-    // tens of thousands of rows.
-    ColumnKey keys[ListView::ColumnCount];
-    std::unique_ptr<QString[]> folds; // ColumnCount of them, or none while every key is exact
+    // The sort key of one column, the one the row's list sorts by (keyColumn), and the case-folded
+    // text where that key is not exact. A list may hold tens of thousands of rows: keys of the
+    // other columns would only be read after a header click, which makes them afresh, and few
+    // texts need their fold, so it is held apart.
+    ColumnKey key;
+    std::unique_ptr<QString> fold; // none while the key is exact
     quint64 seq = 0;            // insertion sequence: the tie-break that keeps ties in order
     ListModel *owner = nullptr; // null once the row has left its list
     ListRow *selPrev = nullptr; // the list's selected rows, linked through the rows
@@ -33,6 +34,7 @@ struct ListRow
     int refs = 1; // the list's own reference plus one per handle; one UI thread, no atomics
     bool removed = false; // a tombstone: still in its slot until the slots are compacted
     bool selected = false;
+    qint8 keyColumn = -1; // the column `key` is of; -1 before the row first joins a list
 
     const QString &column(int n) const { return n == 0 ? text : subItems[n - 1]; }
 };
@@ -129,6 +131,7 @@ public:
     std::vector<ListRow *> takeFrom(ListModel &source, const std::vector<int> &positions);
     void remove(qsizetype pos);
     void clear();
+    void reserve(qsizetype rows) { m_slots.reserve(m_slots.size() + std::size_t(rows)); }
     ListRow *find(const QString &text);
     std::vector<int> selectedPositions();
     qsizetype positionOf(const ListRow *row);
@@ -178,36 +181,45 @@ private:
     QItemSelectionModel *selection() const { return m_view->selectionModel(); }
     QVariant noteOf(const QModelIndex &index) const;
 
+    // Both rows hold the key of the sort column (keyTo).
     bool before(const ListRow *a, const ListRow *b) const
     {
-        const int k = m_sortKey;
-        int c = compareKeys(a->keys[k], b->keys[k]);
+        Q_ASSERT(a->keyColumn == m_sortKey && b->keyColumn == m_sortKey);
+        int c = compareKeys(a->key, b->key);
         if (c == 2) {
-            c = foldOf(a, k).compare(foldOf(b, k));
+            c = foldOf(a).compare(foldOf(b));
             if (c == 0)
-                c = a->column(k).compare(b->column(k));
+                c = a->column(m_sortKey).compare(b->column(m_sortKey));
         }
         if (c != 0)
             return m_sortOrder == 0 ? c < 0 : c > 0;
         return a->seq < b->seq;
     }
-    static void refold(ListRow *row, int column)
+    // Makes the row's key that of `column`, unless it already is.
+    static void keyTo(ListRow *row, int column)
+    {
+        if (row->keyColumn != column) {
+            row->keyColumn = qint8(column);
+            refold(row);
+        }
+    }
+    // The key of the row's key column, made afresh from its text.
+    static void refold(ListRow *row)
     {
         QString fold;
-        row->keys[column] = columnKey(row->column(column), fold);
-        if (!row->keys[column].exact) {
-            if (!row->folds)
-                row->folds = std::make_unique<QString[]>(ListView::ColumnCount);
-            row->folds[column] = std::move(fold);
-        } else if (row->folds) {
-            row->folds[column] = QString();
-        }
+        row->key = columnKey(row->column(row->keyColumn), fold);
+        if (row->key.exact)
+            row->fold.reset();
+        else if (row->fold)
+            *row->fold = std::move(fold);
+        else
+            row->fold = std::make_unique<QString>(std::move(fold));
     }
     // Needed only where two keys tie on their first 24 folded code units, so seldom that an
     // exact key's fold is made afresh.
-    static QString foldOf(const ListRow *row, int column)
+    static QString foldOf(const ListRow *row)
     {
-        return row->keys[column].exact ? caseFolded(row->column(column)) : row->folds[column];
+        return row->key.exact ? caseFolded(row->column(row->keyColumn)) : *row->fold;
     }
 
     // Sorts the slots, calling aboutToChange first; false (and no call) when they were in order.
@@ -223,8 +235,10 @@ private:
         const int k = m_sortKey;
         std::vector<Entry> entries;
         entries.reserve(m_slots.size());
-        for (ListRow *row : m_slots)
-            entries.push_back({row->keys[k], row->seq, row});
+        for (ListRow *row : m_slots) {
+            keyTo(row, k);
+            entries.push_back({row->key, row->seq, row});
+        }
         const bool descending = m_sortOrder != 0;
         const auto less = [this, descending](const Entry &a, const Entry &b) {
             const int c = compareKeys(a.key, b.key);
@@ -276,7 +290,7 @@ private:
     }
 
     ListRow *insert(ListRow *row);
-    void keyChangedInBulk(const ListRow *row);
+    void keyChangedInBulk(ListRow *row);
     void compact();
     void ensureOrdered();
     void bulkChange();
@@ -296,6 +310,8 @@ private:
     int m_sortKey = 0;
     int m_sortOrder = 0;
     bool m_dirty = false; // the slots may be out of order (only inside a BulkUpdate)
+    // While dirty: the last slot's row, when it is the only row that may be out of order.
+    ListRow *m_unsortedLast = nullptr;
     ListRow *m_current = nullptr;
     ListRow *m_selHead = nullptr;
     qsizetype m_selectedCount = 0;

@@ -233,6 +233,11 @@ void ListView::Clear()
     m_model->clear();
 }
 
+void ListView::reserve(int rows)
+{
+    m_model->reserve(std::max(0, rows));
+}
+
 ListItem ListView::SelectedItem()
 {
     return ListItem(m_model->current());

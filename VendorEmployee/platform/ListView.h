@@ -103,6 +103,9 @@ public:
     /// handle per row.
     std::vector<int> selectedPositions();
     void Clear();
+    /// Makes room for `rows` more rows, so that adding that many does not grow the list's
+    /// storage step by step. Changes nothing that can be seen.
+    void reserve(int rows);
 
     /// The current row: nothing in an empty list, otherwise a row (also right after rows were
     /// added to an empty list).

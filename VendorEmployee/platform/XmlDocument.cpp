@@ -35,9 +35,10 @@ bool isText(const pugi::xml_node &n)
 /// The body of a successful (2xx) answer to a GET of the target and its Content-Type; otherwise
 /// false with the cause in `error`. Runs on a thread of its own, with its own network manager
 /// and event loop, so that the calling thread can simply wait for it: no event of the caller runs
-/// meanwhile, as a nested event loop would allow.
-bool fetch(const HttpTarget &target, const XmlDocument::Limits &limits, QByteArray &body,
-           QByteArray &contentType, QString &error)
+/// meanwhile, as a nested event loop would allow. The caller's `meanwhile` runs while it waits.
+bool fetch(const HttpTarget &target, const XmlDocument::Limits &limits,
+           const std::function<void()> &meanwhile, QByteArray &body, QByteArray &contentType,
+           QString &error)
 {
     std::unique_ptr<QThread> worker(QThread::create([&] {
         QNetworkAccessManager manager;
@@ -68,6 +69,16 @@ bool fetch(const HttpTarget &target, const XmlDocument::Limits &limits, QByteArr
         contentType = exchange.contentType();
     }));
     worker->start();
+    if (meanwhile) {
+        try {
+            meanwhile();
+        } catch (...) {
+            // Ends the transfer's event loop, also one not yet entered.
+            worker->quit();
+            worker->wait();
+            throw;
+        }
+    }
     worker->wait();
     return error.isEmpty();
 }
@@ -274,16 +285,23 @@ XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::load(const QString &url)
 {
+    return load(url, {});
+}
+
+bool XmlDocument::load(const QString &url, const std::function<void()> &meanwhile)
+{
     m_doc.reset();
     m_text.clear();
     const HttpTarget target(url);
     if (!target.isValid()) {
+        if (meanwhile)
+            meanwhile();
         m_error = target.error;
         return false;
     }
     QByteArray body;
     QByteArray contentType;
-    if (!fetch(target, m_limits, body, contentType, m_error))
+    if (!fetch(target, m_limits, meanwhile, body, contentType, m_error))
         return false;
     if (parse(std::move(body), contentType))
         return true;

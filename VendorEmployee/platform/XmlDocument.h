@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -100,6 +101,11 @@ public:
     /// over the size limit, a redirect HttpExchange refuses) or the answer is not well-formed XML
     /// in an encoding it names or implies.
     bool load(const QString &url);
+    /// As load(url), with `meanwhile` run on the calling thread while the answer is awaited, so
+    /// that work which does not need the document overlaps the transfer. It runs exactly once,
+    /// also when no request can be made; when it throws, the transfer is abandoned and the
+    /// exception passed on.
+    bool load(const QString &url, const std::function<void()> &meanwhile);
     /// Parses a document held in memory, with the same rules as load. The encoding is the one a
     /// byte order mark gives, else the charset of contentType (the answer's Content-Type), else
     /// the XML declaration's; without any of them UTF-8, or UTF-16 or UTF-32 told by the bytes.

@@ -590,13 +590,18 @@ void tst_ListView::takeRowsMatchesCopyAndRemove()
     QRandomGenerator random(seed);
     ListView from[2], to[2];
     const int rows = 20 + random.bounded(40);
-    for (ListView *pair : {from, to}) {
-        for (int n = 0; n < 2; ++n)
-            pair[n].setSortKey(2);
+    // With odd seeds the targets sort by name: the rows that come across are keyed afresh.
+    const int targetKey = seed % 2 ? 1 : 2;
+    for (int n = 0; n < 2; ++n) {
+        from[n].setSortKey(2);
+        to[n].setSortKey(targetKey);
     }
+    // Names past the 24 code units a key holds, and in both cases, need the folds.
+    const QStringList names{"Name", "name", "Name past the length a sort key holds", "NAME"};
     for (int i = 0; i < rows; ++i) {
-        const QString spec = QStringLiteral("%1:Name %2:%3")
+        const QString spec = QStringLiteral("%1:%2 %3:%4")
                                  .arg(random.bounded(30))
+                                 .arg(names.at(random.bounded(int(names.size()))))
                                  .arg(random.bounded(5))
                                  .arg(random.bounded(30), 6, 10, QLatin1Char('0'));
         ListView &list = random.bounded(3) == 0 ? to[0] : from[0];
@@ -655,6 +660,15 @@ void tst_ListView::takeRowsMatchesCopyAndRemove()
         QVERIFY_THROWS_EXCEPTION(std::logic_error, held.Text());
     for (ListView *list : {&from[0], &to[0]})
         verifyConsistent(*list);
+    QStringList keys;
+    for (int i = 1; i <= to[0].Count(); ++i)
+        keys << to[0].Item(i).SubItems(targetKey);
+    QStringList sorted = keys;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
+        const int c = a.toCaseFolded().compare(b.toCaseFolded());
+        return c != 0 ? c < 0 : a < b;
+    });
+    QCOMPARE(keys, sorted);
 
     QVERIFY_THROWS_EXCEPTION(std::out_of_range, to[0].TakeRows(&from[0], {2, 1}));
     QVERIFY_THROWS_EXCEPTION(std::out_of_range, to[0].TakeRows(&from[0], {from[0].Count() + 1}));

@@ -151,6 +151,7 @@ private Q_SLOTS:
     void refusesRedirectToAnotherPort();
     void givesUpAfterTimeout_data();
     void givesUpAfterTimeout();
+    void runsWorkWhileFetching();
     void capsSize_data();
     void capsSize();
     void stopsCountingPastCapWithoutLength();
@@ -445,6 +446,34 @@ void tst_XmlDocument::givesUpAfterTimeout()
     QVERIFY(doc.documentElement().isNull());
     QVERIFY(clock.elapsed() >= 350);
     QVERIFY2(clock.elapsed() < 5000, "the timeout did not end the transfer");
+}
+
+// The caller's work runs once per load, also when no request can be made; when it fails, the
+// load ends with its failure at once instead of waiting for the answer.
+void tst_XmlDocument::runsWorkWhileFetching()
+{
+    FixtureServer server;
+    server.serveXml(QStringLiteral("/doc"), "<r>late</r>");
+    FixtureServer::Response never;
+    never.contentType = "text/xml";
+    never.body = "<r/>";
+    never.delay = 60s;
+    server.serve(QStringLiteral("/never"), never);
+
+    XmlDocument doc;
+    int runs = 0;
+    QVERIFY(doc.load(server.url(QStringLiteral("/doc")), [&] { ++runs; }));
+    QCOMPARE(doc.documentElement().text(), QStringLiteral("late"));
+    QVERIFY(!doc.load(QStringLiteral("file:///etc/hostname"), [&] { ++runs; }));
+    QCOMPARE(runs, 2);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                             doc.load(server.url(QStringLiteral("/never")),
+                                      [] { throw std::runtime_error("failed meanwhile"); }));
+    QVERIFY2(clock.elapsed() < 10000, "waited for the answer after the work failed");
+    QVERIFY(doc.documentElement().isNull());
 }
 
 void tst_XmlDocument::capsSize_data()
