@@ -43,7 +43,9 @@ public:
         std::unique_ptr<Connection> m_connection;
     };
 
-    explicit ConnectionPool(Opener open, std::size_t maxIdle = 8)
+    static constexpr std::size_t defaultMaxIdle = 8;
+
+    explicit ConnectionPool(Opener open, std::size_t maxIdle = defaultMaxIdle)
         : m_open(std::move(open)), m_maxIdle(maxIdle)
     {
     }

@@ -2,6 +2,7 @@
 #include "server/Store.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <charconv>
@@ -212,6 +213,17 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     bool healthy() const { return PQstatus(m_conn) == CONNECTION_OK; }
+
+    // An idle connection the database has closed since (a restart, an administrator) still says
+    // CONNECTION_OK until it reads; its farewell or the end is waiting on the socket, where an
+    // idle connection that is still open has nothing.
+    bool openAndIdle() const
+    {
+        if (!healthy())
+            return false;
+        pollfd waiting{PQsocket(m_conn), POLLIN, 0};
+        return ::poll(&waiting, 1, 0) == 0;
+    }
 
     void rollback() noexcept
     {
@@ -453,9 +465,11 @@ private:
 
     Pool::Lease acquireHealthy()
     {
-        for (;;) {
+        // Past as many as the pool keeps idle, the connection was just opened and is taken as it
+        // stands, so that something waiting on a fresh one cannot keep this loop opening more.
+        for (std::size_t discarded = 0;; ++discarded) {
             Pool::Lease lease = m_pool.acquire();
-            if (lease->healthy())
+            if (lease->openAndIdle() || (discarded > Pool::defaultMaxIdle && lease->healthy()))
                 return lease;
             lease.discard(); // the server went away since; the next one is opened afresh
         }

@@ -133,6 +133,8 @@ private Q_SLOTS:
     void bodyLimit();
     void databaseFailureIs500_data() { backends(); }
     void databaseFailureIs500();
+    void droppedConnectionsAreReopened_data();
+    void droppedConnectionsAreReopened();
     void twoProcessesShareOneDatabase_data() { backends(); }
     void twoProcessesShareOneDatabase();
     void seedLeavesAFilledDatabaseAlone_data() { backends(); }
@@ -622,6 +624,28 @@ void tst_ServerProcess::databaseFailureIs500()
                                   "VendorID = 12 AND EmployeeID = 101")),
              0);
     // The server recovers once the lock is gone.
+    QCOMPARE(postForm(m_server->port(), saveBody({insertStatement(12, 101)})).status, 200);
+}
+
+void tst_ServerProcess::droppedConnectionsAreReopened_data()
+{
+    QTest::addColumn<int>("backend");
+    QTest::newRow("postgresql") << int(TestDatabase::Kind::Postgres);
+}
+
+void tst_ServerProcess::droppedConnectionsAreReopened()
+{
+    if (!startServer())
+        return;
+    const QByteArray page = "/VendorEmployee.asp?VendorID=12";
+    QCOMPARE(httpRequest(m_server->port(), "GET", page).status, 200);
+    // As after a database restart or an administrator's cleanup: the pooled connections are gone.
+    QVERIFY2(m_db->scalar(QStringLiteral("SELECT count(pg_terminate_backend(pid)) FROM "
+                                         "pg_stat_activity WHERE datname = current_database() "
+                                         "AND pid <> pg_backend_pid()"))
+                     .toLongLong() >= 1,
+             qPrintable(m_db->error()));
+    QCOMPARE(httpRequest(m_server->port(), "GET", page).status, 200);
     QCOMPARE(postForm(m_server->port(), saveBody({insertStatement(12, 101)})).status, 200);
 }
 
