@@ -387,12 +387,14 @@ void ListModel::changeColumnEnd(ListRow *row, int column, QChar unit, bool appen
         target.append(unit);
     else
         target.chop(1);
-    if (column != m_sortKey)
-        return;
+    // After a change of sort column within the bulk update the row may still hold another
+    // column's key: the sort at its end makes the new one.
     ColumnKey &key = row->key;
-    if (!(append ? appendToKey(key, size, unit.unicode()) : chopKey(key, size)))
+    if (column == row->keyColumn &&
+        !(append ? appendToKey(key, size, unit.unicode()) : chopKey(key, size)))
         refold(row);
-    keyChangedInBulk(row);
+    if (column == m_sortKey)
+        keyChangedInBulk(row);
 }
 
 void ListModel::mark(ListRow *row)

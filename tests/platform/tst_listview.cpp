@@ -81,6 +81,7 @@ private Q_SLOTS:
     void rekeyAndReverse();
     void keyTextChangeMovesRow_data();
     void keyTextChangeMovesRow();
+    void codeLetterKeepsOtherColumnsKey();
     void multiSelect();
     void selectedItem();
     void findItem_data();
@@ -234,6 +235,25 @@ void tst_ListView::keyTextChangeMovesRow()
     moved.setText(QStringLiteral("0"));
     QCOMPARE(texts(list), (QStringList{"0", "1", "3", "4", "5"}));
     QCOMPARE(list.SelectedItem(), moved);
+    verifyConsistent(list);
+}
+
+void tst_ListView::codeLetterKeepsOtherColumnsKey()
+{
+    // A code gains its letter while the rows still hold another column's key (the sort column
+    // changed within the same bulk update, and back): that key must not take the letter.
+    ListView list;
+    addRow(list, QStringLiteral("1:a:000001"));
+    addRow(list, QStringLiteral("1:b:000001"));
+    ListItem first = list.Item(1);
+    {
+        const ListView::BulkUpdate update(&list);
+        list.setSortKey(2);
+        first.appendToSubItem(2, QLatin1Char('N'));
+        list.setSortKey(0);
+    }
+    QVERIFY(list.Item(1) == first); // equal texts keep their order of arrival
+    QCOMPARE(first.SubItems(2), QStringLiteral("000001N"));
     verifyConsistent(list);
 }
 
