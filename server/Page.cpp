@@ -62,8 +62,9 @@ Page::Page(Store &store, ErrorLog log) : m_store(store), m_log(std::move(log)) {
 
 Page::~Page()
 {
-    while (m_probing->load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::lock_guard lock(m_probeMutex);
+    if (m_probe.valid())
+        m_probe.wait(); // the probe's thread uses the store until it answers
 }
 
 http::Response Page::health(const http::Request &request) const
@@ -73,24 +74,31 @@ http::Response Page::health(const http::Request &request) const
         r.headers.emplace_back("Allow", "GET");
         return r;
     }
-    bool idle = false;
-    if (!m_probing->compare_exchange_strong(idle, true))
-        return plainAnswer(503, "unavailable");
-    auto answer = std::make_shared<std::promise<bool>>();
-    std::future<bool> answered = answer->get_future();
-    std::thread([this, answer, probing = m_probing] {
-        bool ok = false;
-        try {
-            m_store.ping();
-            ok = true;
-        } catch (const std::exception &e) {
-            if (m_log)
-                m_log(std::string("health probe: ") + e.what());
+    std::shared_future<bool> probe;
+    std::chrono::steady_clock::time_point deadline;
+    {
+        const std::lock_guard lock(m_probeMutex);
+        if (!m_probe.valid() || m_probe.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            auto answer = std::make_shared<std::promise<bool>>();
+            m_probe = answer->get_future().share();
+            m_probeDeadline = std::chrono::steady_clock::now() + healthDeadline;
+            std::thread([this, answer] {
+                bool ok = false;
+                try {
+                    m_store.ping();
+                    ok = true;
+                } catch (const std::exception &e) {
+                    if (m_log)
+                        m_log(std::string("health probe: ") + e.what());
+                }
+                answer->set_value(ok); // nothing of this page is touched after it
+            }).detach();
         }
-        answer->set_value(ok);
-        probing->store(false);
-    }).detach();
-    if (answered.wait_for(healthDeadline) != std::future_status::ready || !answered.get())
+        probe = m_probe;
+        deadline = m_probeDeadline;
+    }
+    // Past the running probe's own deadline the database has already failed to answer in time.
+    if (probe.wait_until(deadline) != std::future_status::ready || !probe.get())
         return plainAnswer(503, "unavailable");
     return plainAnswer(200, "ok");
 }

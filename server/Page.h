@@ -11,6 +11,8 @@
 #include <memory>
 #include <cstddef>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 
 namespace vendoremp::server {
@@ -40,8 +42,11 @@ private:
     ErrorLog m_log;
     // The size of the last document: most loads are of a vendor loaded before.
     mutable std::atomic<std::size_t> m_documentBytes{0};
-    // One probe at a time: a database that hangs holds one thread, not one per probe.
-    mutable std::shared_ptr<std::atomic<bool>> m_probing = std::make_shared<std::atomic<bool>>(false);
+    // One probe at a time: a database that hangs holds one thread, not one per probe. Requests
+    // that come while it runs share its answer, so two monitors never see a spurious 503.
+    mutable std::mutex m_probeMutex;
+    mutable std::shared_future<bool> m_probe;
+    mutable std::chrono::steady_clock::time_point m_probeDeadline;
 };
 
 /// "N employees linked, M unlinked." (singular for one).

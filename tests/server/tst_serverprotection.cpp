@@ -9,6 +9,8 @@
 
 #include <csignal>
 #include <memory>
+#include <thread>
+#include <vector>
 
 using namespace kvetest;
 
@@ -383,6 +385,23 @@ void tst_ServerProtection::health()
     QCOMPARE(stuck.status, 503);
     QVERIFY(!stuck.body.contains("sqlite") && !stuck.body.contains("postgres"));
     QVERIFY2(healthy(), qPrintable(m_server->log()));
+
+    // Probes that arrive while one runs share its answer rather than a 503 of their own.
+    QVERIFY2(m_db->hold(sqlite ? QStringLiteral("BEGIN EXCLUSIVE")
+                               : QStringLiteral("BEGIN; LOCK TABLE VendorEmployeeCrossReference "
+                                                "IN ACCESS EXCLUSIVE MODE")),
+             qPrintable(m_db->error()));
+    QList<int> statuses(4);
+    std::vector<std::thread> probes;
+    for (int &status : statuses)
+        probes.emplace_back([&status, port = m_server->port()] {
+            status = httpRequest(port, "GET", "/healthz").status;
+        });
+    QThread::msleep(200);
+    m_db->release();
+    for (std::thread &probe : probes)
+        probe.join();
+    QCOMPARE(statuses, QList<int>({200, 200, 200, 200}));
 }
 
 void tst_ServerProtection::refusesToStart_data()
