@@ -1,5 +1,7 @@
 #include "http/HttpServer.h"
 
+#include "http/TlsStream.h"
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -11,7 +13,6 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -273,7 +274,7 @@ namespace {
 template <class Stream>
 class Session : public SessionBase
 {
-    static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+    static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
 public:
     template <class... Context>
@@ -300,7 +301,7 @@ public:
             if constexpr (kTls) {
                 // The read deadline covers the handshake too: one that never finishes is closed.
                 self->tcp().expires_after(self->m_limits.readTimeout);
-                self->m_stream.async_handshake(ssl::stream_base::server, [self](error_code ec) {
+                self->m_stream.async_handshake([self](error_code ec) {
                     if (ec)
                         return self->close();
                     self->readRequest(false);
@@ -568,19 +569,8 @@ private:
                                       });
             return;
         }
-        if constexpr (kTls)
-            cork(true);
         bhttp::async_write(m_stream, *m_serializer,
                            beast::bind_front_handler(&Session::onWritten, self()));
-    }
-
-    // TLS writes an answer one 16 KiB record at a time; corked, the records of one answer leave
-    // in as few segments as fit, so the client wakes once per answer rather than once per record.
-    void cork(bool on)
-    {
-        const int value = on ? 1 : 0;
-        ::setsockopt(tcp().socket().native_handle(), IPPROTO_TCP, TCP_CORK, &value,
-                     sizeof value);
     }
 
     void dripNext()
@@ -606,8 +596,6 @@ private:
 
     void onWritten(error_code ec, std::size_t)
     {
-        if constexpr (kTls)
-            cork(false);
         m_serializer.reset();
         m_res = {};
         if (ec)
@@ -686,8 +674,7 @@ private:
 };
 
 using PlainSession = Session<beast::tcp_stream>;
-// Beast's TLS stream gathers a write's buffers into one record instead of one per buffer.
-using TlsSession = Session<beast::ssl_stream<beast::tcp_stream>>;
+using TlsSession = Session<TlsStream>;
 
 } // namespace
 
@@ -807,6 +794,13 @@ void Server::useTls(const std::string &certificateFile, const std::string &keyFi
     // Whatever the system's OpenSSL configuration allows.
     if (SSL_CTX_set_min_proto_version(context.native_handle(), TLS1_2_VERSION) != 1)
         throw std::runtime_error("cannot require TLS 1.2");
+    // AES-128-GCM first whatever the client's order: TLS 1.3's mandatory suite, ample strength,
+    // and a quarter cheaper per byte of answer than AES-256, which OpenSSL clients list first.
+    SSL_CTX_set_options(context.native_handle(), SSL_OP_CIPHER_SERVER_PREFERENCE);
+    if (SSL_CTX_set_ciphersuites(context.native_handle(),
+                                 "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256:"
+                                 "TLS_AES_256_GCM_SHA384") != 1)
+        throw std::runtime_error("cannot set the TLS 1.3 cipher suites");
     error_code ec;
     context.use_certificate_chain_file(certificateFile, ec);
     if (ec)
