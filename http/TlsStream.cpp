@@ -58,8 +58,9 @@ boost::system::error_code failure()
     return {static_cast<int>(code), boost::asio::error::get_ssl_category()};
 }
 
-// The largest record with its header and padding.
+// The largest record with its header and padding, and the most plaintext it holds.
 constexpr std::size_t kRecordBytes = 17 * 1024;
+constexpr std::size_t kRecordPlaintext = 16 * 1024;
 
 } // namespace
 
@@ -114,6 +115,22 @@ TlsStream::Step TlsStream::readStep(void *data, std::size_t size, std::size_t &b
 }
 
 bool TlsStream::writeStep(const void *data, std::size_t size, error_code &ec)
+{
+    if (m_gathered.size() + size <= kRecordPlaintext) {
+        m_gathered.append(static_cast<const char *>(data), size);
+        return true;
+    }
+    return endWrite(ec) && encrypt(data, size, ec);
+}
+
+bool TlsStream::endWrite(error_code &ec)
+{
+    const bool ok = m_gathered.empty() || encrypt(m_gathered.data(), m_gathered.size(), ec);
+    m_gathered.clear();
+    return ok;
+}
+
+bool TlsStream::encrypt(const void *data, std::size_t size, error_code &ec)
 {
     ERR_clear_error();
     std::size_t written = 0;

@@ -79,7 +79,7 @@ public:
                         return Step::failed;
                     bytes += n;
                 }
-                return Step::done;
+                return s.endWrite(ec) ? Step::done : Step::failed;
             },
             std::forward<Token>(token));
     }
@@ -93,7 +93,10 @@ private:
 
     Step handshakeStep(error_code &ec);
     Step readStep(void *data, std::size_t size, std::size_t &bytes, error_code &ec);
+    // Small pieces (a header, a short body) are gathered into one record, not a record each.
     bool writeStep(const void *data, std::size_t size, error_code &ec);
+    bool endWrite(error_code &ec);
+    bool encrypt(const void *data, std::size_t size, error_code &ec);
     bool received(std::size_t bytes); // false when out of memory
     void sent();
 
@@ -189,6 +192,7 @@ private:
     std::unique_ptr<SSL, SslFree> m_ssl;
     BIO *m_in = nullptr; // owned by m_ssl
     std::string m_out; // records on their way to the socket
+    std::string m_gathered; // plaintext of small pieces, for one record
     std::vector<char> m_input;
 };
 
