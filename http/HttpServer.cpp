@@ -14,10 +14,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/ssl.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <future>
+#include <system_error>
 #include <thread>
 
 namespace vendoremp::server {
@@ -78,21 +79,27 @@ http::Response Page::health(const http::Request &request) const
     std::chrono::steady_clock::time_point deadline;
     {
         const std::lock_guard lock(m_probeMutex);
-        if (!m_probe.valid() || m_probe.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        if (!m_probe.valid() ||
+            m_probe.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
             auto answer = std::make_shared<std::promise<bool>>();
             m_probe = answer->get_future().share();
             m_probeDeadline = std::chrono::steady_clock::now() + healthDeadline;
-            std::thread([this, answer] {
-                bool ok = false;
-                try {
-                    m_store.ping();
-                    ok = true;
-                } catch (const std::exception &e) {
-                    if (m_log)
-                        m_log(std::string("health probe: ") + e.what());
-                }
-                answer->set_value(ok); // nothing of this page is touched after it
-            }).detach();
+            try {
+                std::thread([this, answer] {
+                    bool ok = false;
+                    try {
+                        m_store.ping();
+                        ok = true;
+                    } catch (const std::exception &e) {
+                        if (m_log)
+                            m_log(std::string("health probe: ") + e.what());
+                    }
+                    answer->set_value(ok); // nothing of this page is touched after it
+                }).detach();
+            } catch (const std::system_error &) {
+                // No thread to spare: unhealthy now, and the next probe tries again.
+                answer->set_value(false);
+            }
         }
         probe = m_probe;
         deadline = m_probeDeadline;
